@@ -1,0 +1,44 @@
+# Third-party dependencies, all from Debian packages.
+#
+# Linux: the packaged spdlog (compiled library) and fmt.
+# Windows: the same headers in header-only mode. Only the spdlog and fmt folders are put on
+# the include path (through a staging folder of links) so that no Linux system header is
+# ever picked up by the cross compiler.
+
+find_package(Threads REQUIRED)
+
+if(WIN32)
+  set(_stage ${CMAKE_BINARY_DIR}/third_party/include)
+  file(MAKE_DIRECTORY ${_stage})
+  foreach(_dir spdlog fmt)
+    if(NOT EXISTS /usr/include/${_dir})
+      message(FATAL_ERROR "/usr/include/${_dir} is missing: run scripts/install-deps.sh")
+    endif()
+    file(CREATE_LINK /usr/include/${_dir} ${_stage}/${_dir} SYMBOLIC)
+  endforeach()
+  add_library(halvorn_spdlog INTERFACE)
+  target_include_directories(halvorn_spdlog SYSTEM INTERFACE ${_stage})
+  target_compile_definitions(halvorn_spdlog INTERFACE SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
+  target_link_libraries(halvorn_spdlog INTERFACE Threads::Threads)
+else()
+  find_package(fmt REQUIRED)
+  find_package(spdlog REQUIRED)
+  add_library(halvorn_spdlog INTERFACE)
+  target_link_libraries(halvorn_spdlog INTERFACE spdlog::spdlog fmt::fmt Threads::Threads)
+endif()
+
+if(HALVORN_BUILD_TESTS)
+  # GoogleTest from the sources Debian ships, built with the current toolchain (also for the
+  # Windows target and with the sanitizer flags of the build).
+  set(_gtest_src /usr/src/googletest)
+  if(NOT EXISTS ${_gtest_src}/CMakeLists.txt)
+    message(FATAL_ERROR "${_gtest_src} is missing: run scripts/install-deps.sh")
+  endif()
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(gtest_force_shared_crt ON CACHE BOOL "" FORCE)
+  if(HALVORN_SANITIZE)
+    add_compile_options(-fsanitize=${HALVORN_SANITIZE})
+    add_link_options(-fsanitize=${HALVORN_SANITIZE})
+  endif()
+  add_subdirectory(${_gtest_src} ${CMAKE_BINARY_DIR}/third_party/googletest EXCLUDE_FROM_ALL SYSTEM)
+endif()

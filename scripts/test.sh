@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds the Linux, sanitizer and Windows builds,
+# runs the native tests, the sanitizer tests, and the Windows tests under Wine in a fresh
+# temporary prefix. Ends with one summary line "tests: N passed, N failed".
+#
+#   scripts/test.sh            everything
+#   PRESETS="linux" scripts/test.sh   a subset (linux asan tsan windows)
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+PRESETS=${PRESETS:-"linux asan tsan windows"}
+JOBS=${JOBS:-$(nproc)}
+
+scripts/install-deps.sh || exit 1
+
+passed=0
+failed=0
+status=0
+
+# Adds the counts of one ctest log ("N% tests passed, F tests failed out of T").
+count() {
+  local line
+  line=$(grep -E 'tests passed, [0-9]+ tests? failed out of [0-9]+' "$1" | tail -1)
+  if [[ -z $line ]]; then
+    echo "test.sh: no ctest summary in $1" >&2
+    failed=$((failed + 1))
+    return
+  fi
+  local f t
+  f=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\1/' <<<"$line")
+  t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
+  passed=$((passed + t - f))
+  failed=$((failed + f))
+}
+
+logdir=$(mktemp -d)
+for preset in $PRESETS; do
+  echo "=== build: $preset"
+  if ! cmake --preset "$preset" >"$logdir/configure-$preset.log" 2>&1; then
+    cat "$logdir/configure-$preset.log"
+    echo "test.sh: configure of $preset failed" >&2
+    status=1
+    failed=$((failed + 1))
+    continue
+  fi
+  if ! cmake --build --preset "$preset" -j "$JOBS"; then
+    echo "test.sh: build of $preset failed" >&2
+    status=1
+    failed=$((failed + 1))
+    continue
+  fi
+done
+
+for preset in $PRESETS; do
+  [[ -f build/$preset/CTestTestfile.cmake ]] || continue
+  echo "=== test: $preset"
+  if [[ $preset == windows ]]; then
+    # A fresh prefix for this run; wineserver -p keeps it alive between the test programs.
+    export WINEPREFIX
+    WINEPREFIX=$(mktemp -d /tmp/halvorn-wine.XXXXXX)
+    export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    wineboot --init >/dev/null 2>&1
+    wineserver -p
+    ctest --preset windows -j 1 2>&1 | tee "$logdir/test-$preset.log"
+    rc=${PIPESTATUS[0]}
+    wineserver -k || true
+    rm -rf "$WINEPREFIX"
+    unset WINEPREFIX
+  else
+    ctest --preset "$preset" -j "$JOBS" 2>&1 | tee "$logdir/test-$preset.log"
+    rc=${PIPESTATUS[0]}
+  fi
+  [[ $rc -eq 0 ]] || status=1
+  count "$logdir/test-$preset.log"
+done
+
+rm -rf "$logdir"
+echo "tests: $passed passed, $failed failed"
+[[ $failed -eq 0 ]] || status=1
+exit $status

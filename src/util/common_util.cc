@@ -1,0 +1,14 @@
+#include "util/common_util.h"
+
+#include "util/log_helper.h"
+#include "util/registry.h"
+
+namespace halvorn::CommonUtil {
+
+void ReadAllLogRegValue() {
+  LogHelper::TraceEnter("CommonUtil::ReadAllLogRegValue");
+  ReadDWORDRegValue(L"SOFTWARE\\Tessary Wireless Inc\\Logs", L"IsAll");
+  LogHelper::TraceLeave("CommonUtil::ReadAllLogRegValue");
+}
+
+}  // namespace halvorn::CommonUtil

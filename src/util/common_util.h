@@ -1,0 +1,18 @@
+// Service-wide utilities.
+
+#ifndef HALVORN_UTIL_COMMON_UTIL_H_
+#define HALVORN_UTIL_COMMON_UTIL_H_
+
+namespace halvorn::CommonUtil {
+
+// Restarts the installed service through the system's command interpreter: ends the
+// running service process (or stops the service when it has none), then starts it again.
+// Reports only through the log; when it works, the calling process is ended by it.
+void RestartService();
+
+// Reads the "IsAll" logging switch (the value is not used yet).
+void ReadAllLogRegValue();
+
+}  // namespace halvorn::CommonUtil
+
+#endif  // HALVORN_UTIL_COMMON_UTIL_H_

@@ -1,0 +1,215 @@
+#include "util/log_helper.h"
+
+#include <spdlog/async.h>
+#include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/rotating_file_sink.h>
+#include <spdlog/spdlog.h>
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <future>
+#include <thread>
+
+#include "util/common_util.h"
+#include "util/platform.h"
+
+namespace halvorn {
+
+namespace {
+
+constexpr const char* kLinePattern = "%Y-%m-%d %H:%M:%S.%e %v";
+constexpr const char* kLineEnd = "\r\n";
+
+std::string ThreadIdText() {
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%08x", platform::CurrentThreadId());
+  return buf;
+}
+
+// Creates every missing level of `path`: each prefix up to and including a separator, then
+// the whole path. Failures (the root, levels that exist) are ignored.
+void CreateFolderLevels(const std::string& path) {
+  for (std::size_t i = 0; i < path.size(); ++i) {
+    if (path[i] == platform::kPathSeparator && i > 0) {
+      platform::MakeDirectory(path.substr(0, i + 1));
+    }
+  }
+  if (!path.empty() && path.back() != platform::kPathSeparator) {
+    platform::MakeDirectory(path);
+  }
+}
+
+void RunFolderCleanup() {
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(LogHelper::BuildLogFolderPath());
+}
+
+}  // namespace
+
+LogHelper& LogHelper::GetInstance() {
+  // Never destroyed: threads of the logging library and of the system may log until the
+  // process ends.
+  static LogHelper* instance = new LogHelper();
+  return *instance;
+}
+
+std::string LogHelper::BuildLogFolderPath() {
+  std::string root = platform::ProgramDataFolder();
+  if (root.empty()) {
+    return {};
+  }
+  const char sep[2] = {platform::kPathSeparator, '\0'};
+  std::string path =
+      StrPrintf("%s%s%s%s%s%s", root, sep, kCompanyFolder, sep, kProductFolder, sep) +
+      kLogSubFolder;
+  // A path that does not fit its buffer is refused rather than cut: a cut path would name
+  // some other folder.
+  return path.size() < kPathBufferSize ? path : std::string();
+}
+
+std::string LogHelper::BuildLogFileName(const std::tm& t) {
+  return StrPrintf("%s%s_%04d-%02d-%02d_%02d.%02d.%02d%s", kFilePrefix, kLogSubFolder,
+                   t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec,
+                   kFileExtension);
+}
+
+std::string LogHelper::CurrentLogFilePath() {
+  LogHelper& self = GetInstance();
+  std::lock_guard<std::mutex> lock(self.state_lock_);
+  return self.state_ == State::kRunning ? self.current_file_ : std::string();
+}
+
+void LogHelper::InitLogger() {
+  LogHelper& self = GetInstance();
+  {
+    std::lock_guard<std::mutex> lock(self.state_lock_);
+    if (self.state_ == State::kRunning) {
+      return;  // started once per process
+    }
+    const std::string folder = BuildLogFolderPath();
+    std::string path;
+    if (folder.empty()) {
+      std::fprintf(stderr, "halvorn: the log folder path cannot be built; logging is off\n");
+    } else {
+      CreateFolderLevels(folder);
+      path = folder + platform::kPathSeparator + BuildLogFileName(platform::LocalTimeNow());
+      if (path.size() >= kPathBufferSize) {
+        std::fprintf(stderr, "halvorn: log file path too long; logging is off\n");
+        path.clear();
+      }
+    }
+    if (!path.empty()) {
+      try {
+        // The library's asynchronous factory with the blocking overflow policy; it makes the
+        // shared pool (8192 messages, 1 worker) on first use and registers the logger.
+        auto logger = spdlog::create_async<spdlog::sinks::rotating_file_sink_mt>(
+            kLoggerName, path, kMaxFileSize, kMaxFiles, false);
+        logger->set_level(spdlog::level::trace);
+        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+            kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
+        logger->flush_on(spdlog::level::trace);
+        spdlog::flush_every(std::chrono::seconds(3));
+        if (self.logger_owner_) {
+          self.retired_.push_back(self.logger_owner_);
+        }
+        self.logger_owner_ = logger;
+        self.logger_.store(logger.get());
+        self.current_file_ = path;
+        self.state_ = State::kRunning;
+
+        // The IsAll switch is read with the level off: these lines never reach the file.
+        logger->set_level(spdlog::level::off);
+        CommonUtil::ReadAllLogRegValue();
+        logger->set_level(spdlog::level::trace);
+      } catch (const std::exception& e) {
+        std::fprintf(stderr, "halvorn: cannot open log file %s: %s; logging is off\n", path.c_str(),
+                     e.what());
+        spdlog::drop(kLoggerName);
+      }
+    }
+  }
+  // The cleanup runs on a thread of its own while start-up waits for it.
+  try {
+    std::async(std::launch::async, RunFolderCleanup).wait();
+  } catch (const std::exception&) {
+    RunFolderCleanup();  // no thread could be started: run it here
+  }
+}
+
+void LogHelper::Shutdown() {
+  LogHelper& self = GetInstance();
+  std::lock_guard<std::mutex> lock(self.state_lock_);
+  if (self.state_ != State::kRunning) {
+    return;
+  }
+  self.state_ = State::kStopped;
+  self.current_file_.clear();
+  spdlog::drop_all();
+  // Ends the periodic flush, drops every logger again and releases the shared pool, whose
+  // worker writes every queued line (each followed by a flush) before it ends.
+  spdlog::shutdown();
+}
+
+spdlog::logger* LogHelper::Running() const {
+  return state_ == State::kRunning ? logger_.load() : nullptr;
+}
+
+void LogHelper::PrintV(unsigned code,
+                       const char* tag,
+                       const char* format,
+                       std::span<const PrintfArg> args) {
+  std::lock_guard<std::mutex> lock(print_lock_);
+  spdlog::logger* logger = Running();
+  if (logger == nullptr || format == nullptr) {
+    return;
+  }
+  char message[kMessageBufferSize];
+  FormatPrintf(message, sizeof message, format, args);
+  const std::string tid = ThreadIdText();
+  const std::string_view text(message);
+  switch (code) {
+    case LogError:
+      logger->log(spdlog::level::err, "{0} e :   {1}", tid, text);
+      break;
+    case LogInfo:
+    case LogInfoAlt:
+      logger->log(spdlog::level::info, "{0} i :   {1}", tid, text);
+      break;
+    case LogWarn:
+      logger->log(spdlog::level::warn, "{0} w :   {1}", tid, text);
+      break;
+    case LogPlain:
+      logger->log(spdlog::level::info, spdlog::string_view_t(text.data(), text.size()));
+      break;
+    case LogTagged:
+      logger->log(spdlog::level::trace, "{0} h :   {1}, {2}", tid,
+                  std::string_view(tag != nullptr ? tag : ""), text);
+      break;
+    default:
+      break;  // unknown codes are dropped
+  }
+}
+
+void LogHelper::Trace(bool enter, const char* tag) {
+  // No print lock: the library's queue takes concurrent producers.
+  spdlog::logger* logger = Running();
+  if (logger == nullptr) {
+    return;
+  }
+  const std::string_view name(tag != nullptr ? tag : "");
+  if (enter) {
+    logger->log(spdlog::level::info, "{0} h : + {1}", ThreadIdText(), name);
+  } else {
+    logger->log(spdlog::level::info, "{0} h : - {1}", ThreadIdText(), name);
+  }
+}
+
+void LogHelper::TraceEnter(const char* tag) {
+  GetInstance().Trace(true, tag);
+}
+
+void LogHelper::TraceLeave(const char* tag) {
+  GetInstance().Trace(false, tag);
+}
+
+}  // namespace halvorn

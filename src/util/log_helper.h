@@ -1,0 +1,108 @@
+// The process-wide logging facade: message lines at a numeric code, scope trace lines, and
+// start-up and shutdown of the asynchronous file logger.
+//
+// Line shapes (after "YYYY-MM-DD HH:MM:SS.mmm "; {0} is the thread id as "%08x"):
+//   code 1 "{0} e :   {1}"   code 2 and 4 "{0} i :   {1}"   code 3 "{0} w :   {1}"
+//   code 5 the message alone   code 6 "{0} h :   {tag}, {1}"   other codes: nothing
+//   TraceEnter "{0} h : + {tag}"   TraceLeave "{0} h : - {tag}"
+// The message is formatted printf-style (see printf_format.h) and cut to 1023 bytes.
+//
+// Until InitLogger has run, and after Shutdown, every call returns without writing.
+
+#ifndef HALVORN_UTIL_LOG_HELPER_H_
+#define HALVORN_UTIL_LOG_HELPER_H_
+
+#include <atomic>
+#include <cstddef>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "util/printf_format.h"
+
+namespace spdlog {
+class logger;
+}
+
+namespace halvorn {
+
+inline constexpr unsigned LogError = 1;
+inline constexpr unsigned LogInfo = 2;
+inline constexpr unsigned LogWarn = 3;
+inline constexpr unsigned LogInfoAlt = 4;
+inline constexpr unsigned LogPlain = 5;
+inline constexpr unsigned LogTagged = 6;
+
+class LogHelper {
+ public:
+  // Fixed names and limits of the log files.
+  static constexpr const char* kLoggerName = "BrevaneLog";
+  static constexpr const char* kCompanyFolder = "Tessary Wireless Inc";
+  static constexpr const char* kProductFolder = "Brevane";
+  static constexpr const char* kLogSubFolder = "VK20T";
+  static constexpr const char* kFilePrefix = "tessary_brevane_monitor_";
+  static constexpr const char* kFileExtension = ".log";
+  static constexpr std::size_t kMaxFileSize = 1048576;
+  static constexpr std::size_t kMaxFiles = 100;
+  static constexpr std::size_t kPathBufferSize = 260;
+  static constexpr std::size_t kMessageBufferSize = 1024;
+
+  static LogHelper& GetInstance();
+
+  // Creates the log folder and the asynchronous file logger, then trims the folder and
+  // waits for that. Never fails the caller: when the folder path cannot be built or the log
+  // file cannot be opened, a line goes to standard error, the facade stays silent, and the
+  // folder cleanup still runs (on a full disk it is what frees room for the next start).
+  static void InitLogger();
+
+  template <class... Args>
+  static void Print(unsigned code, const char* tag, const char* format, const Args&... args) {
+    const PrintfArg packed[sizeof...(Args) + 1] = {PrintfArg(args)..., PrintfArg()};
+    GetInstance().PrintV(code, tag, format, std::span<const PrintfArg>(packed, sizeof...(Args)));
+  }
+
+  static void TraceEnter(const char* tag);
+  static void TraceLeave(const char* tag);
+
+  // Drains every queued line to the file and stops the logging threads. A second call
+  // does nothing.
+  static void Shutdown();
+
+  // Trims the log folder at start-up (oldest first, below 100 MiB and one day).
+  static void DeleteFileWhileExceedMaxSizeAndTime(const std::string& folder);
+
+  // "<programdata>\Tessary Wireless Inc\Brevane\VK20T" with this build's separator; empty
+  // when the program-data folder is unknown or the path does not fit 260 characters.
+  static std::string BuildLogFolderPath();
+
+  // The log file name for a local time: "tessary_brevane_monitor_VK20T_YYYY-MM-DD_hh.mm.ss.log".
+  static std::string BuildLogFileName(const std::tm& local_time);
+
+  // The file the logger writes, empty when not running. The cleanup never deletes it.
+  static std::string CurrentLogFilePath();
+
+  void PrintV(unsigned code, const char* tag, const char* format, std::span<const PrintfArg> args);
+
+ private:
+  enum class State { kNotStarted, kRunning, kStopped };
+
+  LogHelper() = default;
+  void Trace(bool enter, const char* tag);
+  spdlog::logger* Running() const;
+
+  std::mutex print_lock_;  // serialises PrintV
+  std::mutex state_lock_;  // serialises InitLogger and Shutdown
+  std::atomic<State> state_{State::kNotStarted};
+  std::atomic<spdlog::logger*> logger_{nullptr};
+  std::shared_ptr<spdlog::logger> logger_owner_;
+  // Loggers of earlier runs stay alive: a thread may still hold their raw pointer.
+  std::vector<std::shared_ptr<spdlog::logger>> retired_;
+  std::string current_file_;
+};
+
+}  // namespace halvorn
+
+#endif  // HALVORN_UTIL_LOG_HELPER_H_

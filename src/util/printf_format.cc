@@ -1,0 +1,359 @@
+#include "util/printf_format.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "util/platform.h"
+
+namespace halvorn {
+
+std::int64_t PrintfArg::AsSigned() const {
+  switch (kind_) {
+    case Kind::kSigned:
+      return s_;
+    case Kind::kUnsigned:
+      return static_cast<std::int64_t>(u_);
+    case Kind::kDouble:
+      return static_cast<std::int64_t>(d_);
+    case Kind::kPointer:
+      return static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(p_));
+    default:
+      return 0;
+  }
+}
+
+std::uint64_t PrintfArg::AsUnsigned() const {
+  return kind_ == Kind::kUnsigned ? u_ : static_cast<std::uint64_t>(AsSigned());
+}
+
+double PrintfArg::AsDouble() const {
+  switch (kind_) {
+    case Kind::kDouble:
+      return d_;
+    case Kind::kSigned:
+      return static_cast<double>(s_);
+    case Kind::kUnsigned:
+      return static_cast<double>(u_);
+    default:
+      return 0.0;
+  }
+}
+
+std::string PrintfArg::AsNarrow() const {
+  if (kind_ == Kind::kString) {
+    if (str_ == nullptr) {
+      return "(null)";
+    }
+    return len_ == kNpos ? std::string(str_) : std::string(str_, len_);
+  }
+  if (kind_ == Kind::kWideString) {
+    if (wstr_ == nullptr) {
+      return "(null)";
+    }
+    return platform::WideToNarrow(len_ == kNpos ? std::wstring_view(wstr_)
+                                                : std::wstring_view(wstr_, len_));
+  }
+  return "(null)";
+}
+
+namespace {
+
+enum class Width { k8, k16, k32, k64 };
+
+// One conversion specification, as parsed from the format.
+struct Spec {
+  std::string flags;
+  int width = -1;      // -1: none
+  int precision = -1;  // -1: none
+  Width size = Width::k32;
+  bool wide = false;  // "l", "w" or "S": the string or character argument is wide
+  char conv = 0;
+};
+
+// Formats a single value with a one-conversion format built from `spec`, `length` and `conv`.
+template <class T>
+void AppendOne(std::string& out, const Spec& spec, const char* length, char conv, T value) {
+  char fmt[48];
+  std::string head = "%" + spec.flags;
+  if (spec.width >= 0) {
+    head += std::to_string(spec.width);
+  }
+  if (spec.precision >= 0) {
+    head += "." + std::to_string(spec.precision);
+  }
+  std::snprintf(fmt, sizeof fmt, "%s%s%c", head.c_str(), length, conv);
+  char stack[128];
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+  int n = std::snprintf(stack, sizeof stack, fmt, value);
+  if (n < 0) {
+    return;
+  }
+  if (static_cast<std::size_t>(n) < sizeof stack) {
+    out.append(stack, static_cast<std::size_t>(n));
+    return;
+  }
+  std::string big(static_cast<std::size_t>(n) + 1, '\0');
+  std::snprintf(big.data(), big.size(), fmt, value);
+#pragma GCC diagnostic pop
+  out.append(big.data(), static_cast<std::size_t>(n));
+}
+
+std::int64_t Narrow(std::int64_t v, Width w) {
+  switch (w) {
+    case Width::k8:
+      return static_cast<std::int8_t>(v);
+    case Width::k16:
+      return static_cast<std::int16_t>(v);
+    case Width::k32:
+      return static_cast<std::int32_t>(v);
+    case Width::k64:
+      return v;
+  }
+  return v;
+}
+
+std::uint64_t NarrowUnsigned(std::uint64_t v, Width w) {
+  switch (w) {
+    case Width::k8:
+      return static_cast<std::uint8_t>(v);
+    case Width::k16:
+      return static_cast<std::uint16_t>(v);
+    case Width::k32:
+      return static_cast<std::uint32_t>(v);
+    case Width::k64:
+      return v;
+  }
+  return v;
+}
+
+// Pads `text` to the spec's width (strings and characters).
+void AppendPadded(std::string& out, const Spec& spec, std::string_view text) {
+  std::size_t pad = spec.width > static_cast<int>(text.size())
+                        ? static_cast<std::size_t>(spec.width) - text.size()
+                        : 0;
+  bool left = spec.flags.find('-') != std::string::npos;
+  if (!left) {
+    out.append(pad, ' ');
+  }
+  out.append(text);
+  if (left) {
+    out.append(pad, ' ');
+  }
+}
+
+}  // namespace
+
+std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> args) {
+  std::string out;
+  out.reserve(format.size() + 64);
+  std::size_t next_arg = 0;
+  auto take = [&]() -> const PrintfArg* {
+    return next_arg < args.size() ? &args[next_arg++] : nullptr;
+  };
+
+  std::size_t i = 0;
+  const std::size_t n = format.size();
+  while (i < n) {
+    char c = format[i];
+    if (c != '%') {
+      std::size_t end = format.find('%', i);
+      if (end == std::string_view::npos) {
+        end = n;
+      }
+      out.append(format.substr(i, end - i));
+      i = end;
+      continue;
+    }
+    const std::size_t start = i++;
+    if (i < n && format[i] == '%') {
+      out.push_back('%');
+      ++i;
+      continue;
+    }
+    Spec spec;
+    while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
+      spec.flags.push_back(format[i++]);
+    }
+    if (i < n && format[i] == '*') {
+      ++i;
+      const PrintfArg* a = take();
+      int w = a != nullptr ? static_cast<int>(a->AsSigned()) : 0;
+      if (w < 0) {
+        spec.flags.push_back('-');
+        w = -w;
+      }
+      spec.width = std::min(w, 4096);
+    } else {
+      int w = -1;
+      while (i < n && format[i] >= '0' && format[i] <= '9') {
+        w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
+        w = std::min(w, 4096);
+      }
+      spec.width = w;
+    }
+    if (i < n && format[i] == '.') {
+      ++i;
+      if (i < n && format[i] == '*') {
+        ++i;
+        const PrintfArg* a = take();
+        int p = a != nullptr ? static_cast<int>(a->AsSigned()) : -1;
+        spec.precision = p < 0 ? -1 : std::min(p, 4096);
+      } else {
+        int p = 0;
+        while (i < n && format[i] >= '0' && format[i] <= '9') {
+          p = std::min(p * 10 + (format[i++] - '0'), 4096);
+        }
+        spec.precision = p;
+      }
+    }
+    // Length modifiers with their Windows meaning.
+    auto starts = [&](std::string_view s) { return format.substr(i, s.size()) == s; };
+    if (starts("I64")) {
+      spec.size = Width::k64;
+      i += 3;
+    } else if (starts("I32")) {
+      spec.size = Width::k32;
+      i += 3;
+    } else if (starts("hh")) {
+      spec.size = Width::k8;
+      i += 2;
+    } else if (starts("ll")) {
+      spec.size = Width::k64;
+      i += 2;
+    } else if (i < n) {
+      switch (format[i]) {
+        case 'h':
+          spec.size = Width::k16;
+          ++i;
+          break;
+        case 'l':
+          spec.wide = true;  // %ls, %lc; integers stay 32 bits
+          ++i;
+          break;
+        case 'w':
+          spec.wide = true;
+          ++i;
+          break;
+        case 'I':
+        case 'z':
+        case 'j':
+        case 't':
+          spec.size = Width::k64;
+          ++i;
+          break;
+        case 'L':
+          ++i;
+          break;
+        default:
+          break;
+      }
+    }
+    if (i >= n) {
+      out.append(format.substr(start));  // incomplete conversion at the end: kept as text
+      break;
+    }
+    spec.conv = format[i++];
+    switch (spec.conv) {
+      case 'd':
+      case 'i': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          AppendOne(out, spec, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), spec.size)));
+        }
+        break;
+      }
+      case 'u':
+      case 'o':
+      case 'x':
+      case 'X': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          AppendOne(out, spec, "ll", spec.conv,
+                    static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), spec.size)));
+        }
+        break;
+      }
+      case 'f':
+      case 'F':
+      case 'e':
+      case 'E':
+      case 'g':
+      case 'G':
+      case 'a':
+      case 'A': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          AppendOne(out, spec, "", spec.conv, a->AsDouble());
+        }
+        break;
+      }
+      case 'C':
+        spec.wide = true;
+        [[fallthrough]];
+      case 'c': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          std::string ch;
+          if (spec.wide) {
+            wchar_t w = static_cast<wchar_t>(a->AsUnsigned());
+            ch = platform::WideToNarrow(std::wstring_view(&w, 1));
+          } else {
+            ch.push_back(static_cast<char>(a->AsUnsigned()));
+          }
+          AppendPadded(out, spec, ch);
+        }
+        break;
+      }
+      case 'S':
+        spec.wide = true;
+        [[fallthrough]];
+      case 's': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          std::string text = a->AsNarrow();
+          if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
+            text.resize(static_cast<std::size_t>(spec.precision));
+          }
+          AppendPadded(out, spec, text);
+        }
+        break;
+      }
+      case 'p': {
+        const PrintfArg* a = take();
+        if (a != nullptr) {
+          Spec p;
+          p.flags = "0";
+          p.width = 16;
+          AppendOne(
+              out, p, "ll", 'X',
+              static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(a->AsPointer())));
+        }
+        break;
+      }
+      case 'n':
+        take();  // never written through: a format must not write to memory
+        break;
+      default:
+        out.append(format.substr(start, i - start));
+        break;
+    }
+  }
+  return out;
+}
+
+std::size_t FormatPrintf(char* out,
+                         std::size_t size,
+                         std::string_view format,
+                         std::span<const PrintfArg> args) {
+  std::string text = FormatPrintf(format, args);
+  if (size > 0) {
+    std::size_t copy = std::min(text.size(), size - 1);
+    std::memcpy(out, text.data(), copy);
+    out[copy] = '\0';
+  }
+  return text.size();
+}
+
+}  // namespace halvorn

@@ -1,0 +1,67 @@
+#include "util/printf_format.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <limits>
+#include <string>
+
+namespace halvorn {
+namespace {
+
+// The expected texts are what the Windows C library prints for the same call.
+TEST(PrintfFormatTest, ConversionsWithWindowsMeaning) {
+  const std::int64_t big = 0x123456789LL;
+  struct Case {
+    std::string got;
+    const char* want;
+  } cases[] = {
+      {StrPrintf("%d|%i|%u", -5, 7, 4294967295u), "-5|7|4294967295"},
+      {StrPrintf("%08x", 0xbeefu), "0000beef"},
+      {StrPrintf("%X", 255), "FF"},
+      // "%d" and "%ld" are 32 bits wide, as on Windows: a 64-bit value is cut.
+      {StrPrintf("%d", big), "591751049"},
+      {StrPrintf("%ld", big), "591751049"},
+      {StrPrintf("%I64d|%lld", big, big), "4886718345|4886718345"},
+      {StrPrintf("%I64d", std::numeric_limits<std::int64_t>::min()), "-9223372036854775808"},
+      {StrPrintf("%hd|%hhu", 70000, 300), "4464|44"},
+      // An unsigned 64-bit count shown with "%d" takes its low 32 bits, signed.
+      {StrPrintf("%d", std::uint64_t{0xFFFFFFFFull}), "-1"},
+      {StrPrintf("%.02f|%f|%.4f", 1.005, 86400.0, 0.12345), "1.00|86400.000000|0.1235"},
+      {StrPrintf("[%5s|%-5s|%.2s]", "ab", "ab", "abcdef"), "[   ab|ab   |ab]"},
+      {StrPrintf("%ws and %ls and %S", L"wide", std::wstring(L"std"), L"cap"),
+       "wide and std and cap"},
+      {StrPrintf("%s", static_cast<const char*>(nullptr)), "(null)"},
+      {StrPrintf("%c%c", 'o', 'k'), "ok"},
+      {StrPrintf("100%% {braces} {0}"), "100% {braces} {0}"},
+      {StrPrintf("%*d|%-*d|", 4, 7, 3, 1), "   7|1  |"},
+      {StrPrintf("%p", reinterpret_cast<const void*>(std::uintptr_t{0xABC})), "0000000000000ABC"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got, c.want);
+  }
+}
+
+TEST(PrintfFormatTest, MissingArgumentsAndHostileFormatsAreSafe) {
+  EXPECT_EQ(StrPrintf("a%db%sc"), "abc");
+  int n = 0;
+  EXPECT_EQ(StrPrintf("x%ny", &n), "xy");  // "%n" never writes
+  EXPECT_EQ(n, 0);
+  EXPECT_EQ(StrPrintf("%q|%"), "%q|%");
+  EXPECT_EQ(StrPrintf("%99999999d", 1).size(), 4096u);  // width is bounded
+}
+
+TEST(PrintfFormatTest, BoundedFormWritesAtMostSizeMinusOne) {
+  char buf[8];
+  EXPECT_EQ(FormatPrintf(buf, sizeof buf, "%s", std::span<const PrintfArg>()), 0u);
+  EXPECT_STREQ(buf, "");
+  const PrintfArg args[] = {PrintfArg("0123456789")};
+  EXPECT_EQ(FormatPrintf(buf, sizeof buf, "%s", args), 10u);
+  EXPECT_STREQ(buf, "0123456");
+  char untouched = 'z';
+  EXPECT_EQ(FormatPrintf(&untouched, 0, "%s", args), 10u);
+  EXPECT_EQ(untouched, 'z');
+}
+
+}  // namespace
+}  // namespace halvorn
