@@ -5,7 +5,7 @@ function(halvorn_target_options target)
   target_compile_options(${target} PRIVATE
     -Wall -Wextra -Wpedantic -Werror
     -Wshadow -Wnon-virtual-dtor -Wold-style-cast -Wcast-align -Wunused
-    -Woverloaded-virtual -Wconversion -Wnull-dereference
+    -Woverloaded-virtual -Wconversion
     -Wformat=2 -Wimplicit-fallthrough)
   if(WIN32)
     # Unicode Win32 API, no min/max macros, Windows 10 APIs.

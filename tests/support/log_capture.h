@@ -1,0 +1,58 @@
+// Test support: runs the real logging facade into a private temporary program-data folder
+// and reads back what reached the log file.
+
+#ifndef HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
+#define HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace halvorn::testing {
+
+// Sets an environment variable of this process (also for Windows API readers).
+void SetEnv(const char* name, const std::string& value);
+void UnsetEnv(const char* name);
+
+// A fresh empty folder under the system temp folder, removed by the destructor.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Points "programdata" at a fresh folder and starts the facade there. Lines() stops the
+// facade (draining the queue) and returns what the log files hold.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  const std::filesystem::path& root() const { return dir_.path(); }
+  std::filesystem::path log_folder() const;
+
+  // Whole lines without their "\r\n", in file order (rotated files oldest first).
+  std::vector<std::string> RawLines();
+  // The payload of each line with the timestamp and the thread id masked:
+  // "2023-01-09 16:00:45.123 0000abcd i :   text" becomes "T i :   text"; lines without
+  // a thread id (code 5) become "T text". Start-up's own lines (the folder cleanup, up to
+  // its exit trace line) are left out.
+  std::vector<std::string> Lines();
+  // The same, start-up lines included.
+  std::vector<std::string> AllLines();
+
+ private:
+  TempDir dir_;
+};
+
+}  // namespace halvorn::testing
+
+#endif  // HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_

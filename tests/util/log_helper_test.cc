@@ -1,0 +1,199 @@
+#include "util/log_helper.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/log_capture.h"
+#include "util/platform.h"
+
+namespace halvorn {
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using testing::LogCapture;
+
+TEST(LogHelperTest, LineShapeOfEveryCode) {
+  LogCapture capture;
+  for (unsigned code = 0; code <= 8; ++code) {
+    LogHelper::Print(code, "Tag::method", "code %d {x}", static_cast<int>(code));
+  }
+  LogHelper::TraceEnter("Tag::method");
+  LogHelper::TraceLeave("Tag::method");
+  EXPECT_THAT(capture.Lines(), ElementsAre("T e :   code 1 {x}",               //
+                                           "T i :   code 2 {x}",               //
+                                           "T w :   code 3 {x}",               //
+                                           "T i :   code 4 {x}",               //
+                                           "T code 5 {x}",                     //
+                                           "T h :   Tag::method, code 6 {x}",  //
+                                           "T h : + Tag::method",              //
+                                           "T h : - Tag::method"));
+}
+
+TEST(LogHelperTest, TimestampThreadIdAndLineEnd) {
+  LogCapture capture;
+  LogHelper::Print(LogInfo, "t", "hello");
+  std::vector<std::string> raw = capture.RawLines();
+  ASSERT_FALSE(raw.empty());
+  char tid[16];
+  std::snprintf(tid, sizeof tid, "%08x", platform::CurrentThreadId());
+  EXPECT_TRUE(std::regex_match(raw.back(), std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )" +
+                                                      std::string(tid) + " i :   hello")))
+      << raw.back();
+  // Every line ends in CR LF, also the last one.
+  std::filesystem::path file;
+  for (const auto& e : std::filesystem::directory_iterator(capture.log_folder())) {
+    file = e.path();
+  }
+  std::ifstream in(file, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_GE(text.size(), 2u);
+  EXPECT_EQ(text.substr(text.size() - 2), "\r\n");
+}
+
+TEST(LogHelperTest, MessageIsCutTo1023Bytes) {
+  LogCapture capture;
+  const std::string long_text(1500, 'x');
+  LogHelper::Print(LogPlain, "t", "%s", long_text);
+  LogHelper::Print(LogError, "t", "%s", long_text);
+  auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "T " + std::string(1023, 'x'));
+  EXPECT_EQ(lines[1], "T e :   " + std::string(1023, 'x'));
+}
+
+TEST(LogHelperTest, WideAndSixtyFourBitConversionsReadTheSameOnEveryBuild) {
+  LogCapture capture;
+  LogHelper::Print(LogInfo, "t", "subKey = %ws ;diff[%I64d] size %d", L"SOFTWARE\\Tessary",
+                   std::int64_t{86400}, std::uint64_t{104857600});
+  EXPECT_THAT(capture.Lines(), ElementsAre("T i :   subKey = SOFTWARE\\Tessary ;diff[86400] size "
+                                           "104857600"));
+}
+
+TEST(LogHelperTest, NothingIsWrittenBeforeStartOrAfterShutdownAndNothingQueuedIsLost) {
+  LogHelper::Shutdown();
+  LogHelper::Print(LogInfo, "t", "before start");  // no logger yet: returns quietly
+  LogCapture capture;
+  constexpr int kThreads = 4;
+  constexpr int kLines = 3000;  // more than the queue holds in all: producers block
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < kLines; ++i) {
+        if (i % 2 == 0) {
+          LogHelper::Print(LogInfo, "t", "thread %d line %d", t, i);
+        } else {
+          LogHelper::TraceEnter("trace");
+        }
+      }
+    });
+  }
+  for (auto& th : threads) {
+    th.join();
+  }
+  LogHelper::Shutdown();
+  LogHelper::Shutdown();  // a second call does nothing
+  LogHelper::Print(LogInfo, "t", "after shutdown");
+  LogHelper::TraceLeave("after shutdown");
+  auto lines = capture.Lines();
+  EXPECT_EQ(lines.size(), static_cast<std::size_t>(kThreads * kLines));
+  for (const auto& line : lines) {
+    ASSERT_EQ(line.find("after shutdown"), std::string::npos);
+    ASSERT_EQ(line.find("before start"), std::string::npos);
+  }
+}
+
+TEST(LogHelperTest, StartUpCreatesEveryMissingFolderLevelAndNamesTheFile) {
+  LogCapture capture;
+  const std::string current = LogHelper::CurrentLogFilePath();
+  ASSERT_FALSE(current.empty());
+  EXPECT_TRUE(std::filesystem::is_directory(capture.log_folder()));
+  const std::string name = std::filesystem::path(current).filename().string();
+  EXPECT_TRUE(std::regex_match(
+      name, std::regex(R"(tessary_brevane_monitor_VK20T_\d{4}-\d\d-\d\d_\d\d\.\d\d\.\d\d\.log)")))
+      << name;
+  EXPECT_EQ(std::filesystem::path(current).parent_path(), capture.log_folder());
+}
+
+TEST(LogHelperTest, FileNameFromLocalTime) {
+  std::tm t{};
+  t.tm_year = 2023 - 1900;
+  t.tm_mon = 0;
+  t.tm_mday = 9;
+  t.tm_hour = 16;
+  t.tm_min = 0;
+  t.tm_sec = 45;
+  EXPECT_EQ(LogHelper::BuildLogFileName(t),
+            "tessary_brevane_monitor_VK20T_2023-01-09_16.00.45.log");
+}
+
+TEST(LogHelperTest, SecondStartInTheSameSecondAppends) {
+  testing::TempDir dir;
+  testing::SetEnv("programdata", dir.path().string());
+  LogHelper::InitLogger();
+  LogHelper::Print(LogInfo, "t", "first run");
+  const std::string first = LogHelper::CurrentLogFilePath();
+  LogHelper::Shutdown();
+  std::ofstream(first, std::ios::app | std::ios::binary).flush();
+  LogHelper::InitLogger();
+  const std::string second = LogHelper::CurrentLogFilePath();
+  LogHelper::Print(LogInfo, "t", "second run");
+  LogHelper::Shutdown();
+  if (first != second) {
+    GTEST_SKIP() << "the two starts fell into different seconds";
+  }
+  std::ifstream in(first, std::ios::binary);
+  std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("first run"), std::string::npos);
+  EXPECT_NE(text.find("second run"), std::string::npos);
+}
+
+TEST(LogHelperTest, RotatesBySizeWithTheIndexBeforeTheExtension) {
+  LogCapture capture;
+  const std::string line(1000, 'r');
+  // About 2.1 MiB: two rotations.
+  for (int i = 0; i < 2200; ++i) {
+    LogHelper::Print(LogInfo, "t", "%05d %s", i, line);
+  }
+  const std::string current = LogHelper::CurrentLogFilePath();
+  auto lines = capture.Lines();
+  ASSERT_EQ(lines.size(), 2200u);  // nothing lost across rotations, in order
+  EXPECT_EQ(lines.front().substr(0, 13), "T i :   00000");
+  EXPECT_EQ(lines.back().substr(0, 13), "T i :   02199");
+  const std::string stem = current.substr(0, current.size() - 4);
+  EXPECT_TRUE(std::filesystem::exists(stem + ".1.log"));
+  EXPECT_TRUE(std::filesystem::exists(stem + ".2.log"));
+  EXPECT_FALSE(std::filesystem::exists(stem + ".3.log"));
+  EXPECT_LE(std::filesystem::file_size(stem + ".1.log"), LogHelper::kMaxFileSize);
+}
+
+TEST(LogHelperTest, UnusableFolderLeavesLoggingOffWithoutHarm) {
+  testing::TempDir dir;
+  // A regular file where the company folder would go: no level below it can be made.
+  std::ofstream(dir.path() / LogHelper::kCompanyFolder) << "not a folder";
+  testing::SetEnv("programdata", dir.path().string());
+  LogHelper::InitLogger();
+  EXPECT_EQ(LogHelper::CurrentLogFilePath(), "");
+  LogHelper::Print(LogInfo, "t", "goes nowhere");
+  LogHelper::TraceEnter("t");
+  LogHelper::Shutdown();
+}
+
+TEST(LogHelperTest, OverlongFolderPathIsRefusedNotCut) {
+  testing::TempDir dir;
+  testing::SetEnv("programdata", (dir.path() / std::string(240, 'p')).string());
+  EXPECT_EQ(LogHelper::BuildLogFolderPath(), "");
+  LogHelper::InitLogger();
+  EXPECT_EQ(LogHelper::CurrentLogFilePath(), "");
+  LogHelper::Shutdown();
+}
+
+}  // namespace
+}  // namespace halvorn
