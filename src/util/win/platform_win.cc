@@ -1,8 +1,9 @@
 #include "util/platform.h"
 
+#include <windows.h>
+// windows.h first: the shell headers depend on it.
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <memory>
 
@@ -53,10 +54,15 @@ struct CoTaskMemDeleter {
 }  // namespace
 
 std::string ProgramDataFolder() {
-  wchar_t buf[MAX_PATH];
-  DWORD n = ::GetEnvironmentVariableW(L"programdata", buf, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) {
-    return WideToNarrow(std::wstring_view(buf, n));
+  // The variable as it is, whatever its length: the caller refuses paths that are too long.
+  DWORD needed = ::GetEnvironmentVariableW(L"programdata", nullptr, 0);
+  if (needed > 0) {
+    std::wstring value(needed, L'\0');
+    DWORD n = ::GetEnvironmentVariableW(L"programdata", value.data(), needed);
+    if (n > 0 && n < needed) {
+      value.resize(n);
+      return WideToNarrow(value);
+    }
   }
   wchar_t* raw = nullptr;
   if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw))) {
