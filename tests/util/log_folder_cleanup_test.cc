@@ -49,11 +49,16 @@ void SetMtime(const fs::path& path, std::int64_t unix_seconds) {
 #endif
 }
 
-// A file of `size` bytes (sparse where the file system allows) written `age` seconds ago.
+// The second that the ages of the files made next are counted from (see RunWithinOneSecond).
+std::int64_t g_now = 0;
+
+// A file of `size` bytes (sparse where the file system allows) written `age` seconds
+// before g_now (or before the current second when g_now is 0).
 void MakeFile(const fs::path& path, std::uint64_t size, std::int64_t age) {
   std::ofstream(path, std::ios::binary).flush();
   fs::resize_file(path, size);
-  SetMtime(path, static_cast<std::int64_t>(std::time(nullptr)) - age);
+  const std::int64_t now = g_now != 0 ? g_now : static_cast<std::int64_t>(std::time(nullptr));
+  SetMtime(path, now - age);
 }
 
 std::string Name(int i) {
@@ -73,6 +78,28 @@ class LogFolderCleanupTest : public ::testing::Test {
     LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder.string());
     return capture.Lines();
   }
+
+  // Makes the files with `setup` and runs the cleanup on them, again from scratch while the
+  // clock's second changed under the run, so that logged ages are exact.
+  template <class Setup>
+  std::vector<std::string> RunWithinOneSecond(Setup setup) {
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 10; ++attempt) {
+      for (const auto& entry : fs::directory_iterator(dir_.path())) {
+        fs::remove_all(entry.path());
+      }
+      g_now = static_cast<std::int64_t>(std::time(nullptr));
+      setup();
+      lines = Run(dir_.path());
+      const bool same_second = static_cast<std::int64_t>(std::time(nullptr)) == g_now;
+      g_now = 0;
+      if (same_second) {
+        return lines;
+      }
+    }
+    ADD_FAILURE() << "could not run the cleanup within one second";
+    return lines;
+  }
   TempDir dir_;
 };
 
@@ -83,11 +110,12 @@ TEST_F(LogFolderCleanupTest, EmptyOrMissingFolderWritesOnlyTheCheckPathLine) {
 }
 
 TEST_F(LogFolderCleanupTest, YoungFilesBelowTheLimitAreKept) {
-  for (int i = 1; i <= 9; ++i) {
-    MakeFile(dir_.path() / Name(i), 1024 * static_cast<std::uint64_t>(i), 1000 * i);
-  }
-  MakeFile(dir_.path() / "tessary_brevane_monitor_VK20T_2023-01-10_16.00.45.log", 2048, 500);
-  auto lines = Run(dir_.path());
+  auto lines = RunWithinOneSecond([&] {
+    for (int i = 1; i <= 9; ++i) {
+      MakeFile(dir_.path() / Name(i), 1024 * static_cast<std::uint64_t>(i), 1000 * i);
+    }
+    MakeFile(dir_.path() / "tessary_brevane_monitor_VK20T_2023-01-10_16.00.45.log", 2048, 500);
+  });
   ASSERT_EQ(lines.size(), 2u + 1u + 10u + 1u);
   int adds = 0;
   for (const auto& line : lines) {
@@ -102,11 +130,12 @@ TEST_F(LogFolderCleanupTest, YoungFilesBelowTheLimitAreKept) {
 }
 
 TEST_F(LogFolderCleanupTest, OldFilesGoOldestFirstUntilTheFirstYoungOne) {
-  MakeFile(dir_.path() / Name(1), 1024, 3 * 86400);
-  MakeFile(dir_.path() / Name(2), 2048, 2 * 86400);
-  MakeFile(dir_.path() / Name(3), 4096, 3600);
-  MakeFile(dir_.path() / Name(4), 4096, 60);
-  auto lines = Run(dir_.path());
+  auto lines = RunWithinOneSecond([&] {
+    MakeFile(dir_.path() / Name(1), 1024, 3 * 86400);
+    MakeFile(dir_.path() / Name(2), 2048, 2 * 86400);
+    MakeFile(dir_.path() / Name(3), 4096, 3600);
+    MakeFile(dir_.path() / Name(4), 4096, 60);
+  });
   const std::vector<std::string> tail(lines.end() - 4, lines.end());
   EXPECT_THAT(tail, ElementsAre("T i :   because item.time_diff[259200] > max_second_diff[86400] ; "
                                 "delete log file[1] (" +
@@ -125,10 +154,11 @@ TEST_F(LogFolderCleanupTest, OldFilesGoOldestFirstUntilTheFirstYoungOne) {
 }
 
 TEST_F(LogFolderCleanupTest, YoungFilesOverTheSizeLimitGoOldestFirst) {
-  MakeFile(dir_.path() / Name(1), 40 * kMiB, 300);
-  MakeFile(dir_.path() / Name(2), 40 * kMiB, 200);
-  MakeFile(dir_.path() / Name(3), 40 * kMiB, 100);
-  auto lines = Run(dir_.path());
+  auto lines = RunWithinOneSecond([&] {
+    MakeFile(dir_.path() / Name(1), 40 * kMiB, 300);
+    MakeFile(dir_.path() / Name(2), 40 * kMiB, 200);
+    MakeFile(dir_.path() / Name(3), 40 * kMiB, 100);
+  });
   const std::vector<std::string> tail(lines.end() - 3, lines.end());
   EXPECT_THAT(tail, ElementsAre("T i :   because dwLogFolderSize: 125829120 > max_size  = "
                                 "104857600 ; delete log file[1] (" +
@@ -143,9 +173,10 @@ TEST_F(LogFolderCleanupTest, YoungFilesOverTheSizeLimitGoOldestFirst) {
 }
 
 TEST_F(LogFolderCleanupTest, FileOldAndOverTheLimitTakesTwoReasonNumbers) {
-  MakeFile(dir_.path() / Name(1), 101 * kMiB, 2 * 86400);
-  MakeFile(dir_.path() / Name(2), 1024, 10);
-  auto lines = Run(dir_.path());
+  auto lines = RunWithinOneSecond([&] {
+    MakeFile(dir_.path() / Name(1), 101 * kMiB, 2 * 86400);
+    MakeFile(dir_.path() / Name(2), 1024, 10);
+  });
   ASSERT_GE(lines.size(), 4u);
   EXPECT_THAT(lines[lines.size() - 4],
               ::testing::HasSubstr("delete log file[1] (" + Name(1) + ")"));
@@ -174,9 +205,10 @@ TEST_F(LogFolderCleanupTest, FileExactlyOneDayOldIsDeletedWithoutAReasonLine) {
 }
 
 TEST_F(LogFolderCleanupTest, FutureFileSortsLastAndIsNeverDeletedForAge) {
-  MakeFile(dir_.path() / Name(1), 1024, -3 * 86400);  // written three days from now
-  MakeFile(dir_.path() / Name(2), 1024, 2 * 86400);
-  auto lines = Run(dir_.path());
+  auto lines = RunWithinOneSecond([&] {
+    MakeFile(dir_.path() / Name(1), 1024, -3 * 86400);  // written three days from now
+    MakeFile(dir_.path() / Name(2), 1024, 2 * 86400);
+  });
   EXPECT_THAT(lines[lines.size() - 3], ::testing::HasSubstr("(" + Name(2) + ")"));
   EXPECT_THAT(lines[lines.size() - 2],
               ::testing::HasSubstr("item.time_diff = -259200.000000 ,max_second_diff"));
