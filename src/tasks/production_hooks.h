@@ -1,0 +1,20 @@
+// The task engine's hooks as the service binds them.
+
+#ifndef HALVORN_TASKS_PRODUCTION_HOOKS_H_
+#define HALVORN_TASKS_PRODUCTION_HOOKS_H_
+
+#include "tasks/task_manager.h"
+
+namespace halvorn {
+
+// The production hooks of the process-wide manager: the system clock, sleeper and thread
+// starter, and CommonUtil::RestartService for the give-up of an authorisation task. The
+// service passes them to CTaskManager::installProcessHooks before its first getInstance.
+// The modem watcher hooks (CMbnWinRtHelper::Init, StartMobileBroadbandAccountWatcher) are
+// bound here once the mobile-broadband helper exists; until then they stay empty and no
+// watcher is started.
+TaskManagerHooks ProductionTaskManagerHooks();
+
+}  // namespace halvorn
+
+#endif  // HALVORN_TASKS_PRODUCTION_HOOKS_H_
