@@ -863,7 +863,6 @@ TEST(CTaskManagerStressTest, ConcurrentAddersWhileTheWorkerRuns) {
     reader.join();
   }
   EXPECT_EQ(overlaps.load(), 0);
-  EXPECT_GT(auth_runs.load(), 0);
   EXPECT_THAT(system.Journal(), Not(Contains("restart")));
   EXPECT_THAT(capture.Lines(), Not(IsEmpty()));
 }
