@@ -1,0 +1,314 @@
+#include "mbn/mbn_helper.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+#include "tasks/task_factory.h"
+#include "tasks/task_manager.h"
+#include "util/log_helper.h"
+
+namespace halvorn {
+
+namespace {
+
+using mbn_platform::AsyncStatus;
+using mbn_platform::CallResult;
+
+constexpr const char* kGetTag = "CMbnWinRtHelper::GetMbimCfun";
+constexpr const char* kSetTag = "CMbnWinRtHelper::SetMbimCfun";
+constexpr const char* kInitTag = "CMbnWinRtHelper::Init";
+constexpr const char* kInitWatcherTag = "CMbnWinRtHelper::InitMobileBroadbandAccountWatcher";
+constexpr const char* kStartTag = "CMbnWinRtHelper::StartMobileBroadbandAccountWatcher";
+constexpr const char* kAddedTag = "CMbnWinRtHelper::AccountAddedHandler";
+constexpr const char* kRemovedTag = "CMbnWinRtHelper::AccountRemovedHandler";
+constexpr const char* kEnumTag = "CMbnWinRtHelper::AccountEnumHandler";
+
+const char* AsyncStateName(AsyncStatus status) {
+  switch (status) {
+    case AsyncStatus::kStarted:
+      return "Started";
+    case AsyncStatus::kCompleted:
+      return "Completed";
+    case AsyncStatus::kCanceled:
+      return "Canceled";
+    case AsyncStatus::kError:
+      return "Error";
+  }
+  return "Unknown";
+}
+
+void LogRaised(unsigned code, const char* tag, const CallResult& r) {
+  if (r.kind == CallResult::Kind::kStdFailure) {
+    LogHelper::Print(code, tag, "exception : %s", r.what);
+  } else {
+    LogHelper::Print(code, tag, "exception other");
+  }
+}
+
+// Shared by the waiting call and the completion callback; whichever lets go last frees it,
+// so a completion that arrives after the wait has given up only updates this orphan.
+struct CompletionState {
+  std::mutex lock;
+  std::condition_variable signalled_cv;
+  bool signalled = false;
+  AsyncStatus status = AsyncStatus::kStarted;
+};
+
+// Waits up to the bound for `pending` to complete. *status is Started when the bound ran out.
+CallResult WaitForCommand(mbn_platform::PendingCommand& pending, AsyncStatus* status) {
+  auto state = std::make_shared<CompletionState>();
+  CallResult r = pending.SetCompleted([state](AsyncStatus done) {
+    std::lock_guard<std::mutex> hold(state->lock);
+    state->status = done;
+    state->signalled = true;
+    state->signalled_cv.notify_all();
+  });
+  if (!r.ok()) {
+    return r;
+  }
+  std::unique_lock<std::mutex> hold(state->lock);
+  state->signalled_cv.wait_for(hold, std::chrono::milliseconds(CMbnWinRtHelper::kCommandWaitMs),
+                               [&] { return state->signalled; });
+  *status = state->status;
+  return CallResult::Ok();
+}
+
+}  // namespace
+
+CMbnWinRtHelper::CMbnWinRtHelper(mbn_platform::Runtime& runtime,
+                                 std::function<CTaskManager*()> task_manager)
+    : runtime_(runtime), task_manager_(std::move(task_manager)) {
+  // The first watcher only makes the runtime's first use here; a failure is of no
+  // consequence, Init makes the watcher that is used.
+  runtime_.CreateAccountWatcher(&watcher_);
+}
+
+bool CMbnWinRtHelper::IsMbimModemExist() {
+  std::unique_ptr<mbn_platform::Modem> modem;
+  return runtime_.GetDefaultModem(&modem).ok() && modem != nullptr;
+}
+
+bool CMbnWinRtHelper::GetMbimCfun(std::int32_t* level) {
+  return RunCommand(true, level);
+}
+
+bool CMbnWinRtHelper::SetMbimCfun() {
+  return RunCommand(false, nullptr);
+}
+
+bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
+  const char* tag = query ? kGetTag : kSetTag;
+  // The query reports its failures as errors, the set as information.
+  const unsigned failure_code = query ? LogError : LogInfo;
+  bool result = false;
+  LogHelper::TraceEnter(tag);
+  // A raised failure: logged, and the call ends with the result reached so far; the session
+  // is not closed explicitly, every object is released on the way out.
+  auto raised = [&](const CallResult& r) {
+    LogRaised(failure_code, tag, r);
+    LogHelper::TraceLeave(tag);
+    return result;
+  };
+  auto none = [&](unsigned code, const char* message) {
+    LogHelper::Print(code, tag, "%s", message);
+    LogHelper::TraceLeave(tag);
+    return false;
+  };
+
+  if (!IsMbimModemExist()) {
+    return none(LogInfo, "MBIM Device is not exist.");
+  }
+
+  LogHelper::Print(LogInfo, tag, "+Get MobileBroadbandModem");
+  std::unique_ptr<mbn_platform::Modem> modem;
+  if (CallResult r = runtime_.GetDefaultModem(&modem); !r.ok()) {
+    return raised(r);
+  }
+  LogHelper::Print(LogInfo, tag, "-Get MobileBroadbandModem");
+  if (!modem) {
+    return none(LogError, "MBIM Modem is not exist!");
+  }
+
+  LogHelper::Print(LogInfo, tag, "+Get GetDeviceService");
+  std::unique_ptr<mbn_platform::DeviceService> service;
+  if (CallResult r = modem->GetDeviceService(qbi_uuid, &service); !r.ok()) {
+    return raised(r);
+  }
+  LogHelper::Print(LogInfo, tag, "-Get GetDeviceService");
+  if (!service) {
+    return none(failure_code,
+                "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}");
+  }
+
+  LogHelper::Print(LogInfo, tag, "+OpenCommandSession");
+  std::unique_ptr<mbn_platform::CommandSession> session;
+  if (CallResult r = service->OpenCommandSession(&session); !r.ok()) {
+    return raised(r);
+  }
+  LogHelper::Print(LogInfo, tag, "-OpenCommandSession");
+  if (!session) {
+    return none(failure_code, "OpenCommandSession() failed.");
+  }
+  if (query) {
+    LogHelper::Print(LogInfo, tag, "device_service_session:0x%x",
+                     static_cast<std::uint32_t>(session->Identity() & 0xFFFFFFFFu));
+  }
+
+  // The query sends one zero byte; the set sends the level 1 as a little-endian 32-bit value.
+  static constexpr std::uint8_t kQueryRequest[] = {0x00};
+  static constexpr std::uint8_t kSetRequest[] = {0x01, 0x00, 0x00, 0x00};
+  std::unique_ptr<mbn_platform::RequestBuffer> request;
+  if (CallResult r = query ? runtime_.MakeRequest(kQueryRequest, &request)
+                           : runtime_.MakeRequest(kSetRequest, &request);
+      !r.ok()) {
+    return raised(r);
+  }
+  if (!query) {
+    LogHelper::Print(LogInfo, tag, "set cfun value: %d.", 1);
+  }
+
+  LogHelper::Print(LogInfo, tag, query ? "+SendQueryCommandAsync" : "+SendSetCommandAsync");
+  std::unique_ptr<mbn_platform::PendingCommand> pending;
+  if (CallResult r = query ? session->SendQuery(CFUN_COMMAND_ID, *request, &pending)
+                           : session->SendSet(CFUN_COMMAND_ID, *request, &pending);
+      !r.ok() || !pending) {
+    return raised(r.ok() ? CallResult::Failure() : r);
+  }
+  LogHelper::Print(LogInfo, tag, query ? "-SendQueryCommandAsync" : "-SendSetCommandAsync");
+
+  AsyncStatus status = AsyncStatus::kStarted;
+  if (CallResult r = WaitForCommand(*pending, &status); !r.ok()) {
+    return raised(r);
+  }
+  if (status == AsyncStatus::kCompleted) {
+    std::uint32_t status_code = 0;
+    std::vector<std::uint8_t> response;
+    if (CallResult r = pending->GetResults(&status_code, &response); !r.ok()) {
+      return raised(r);
+    }
+    if (status_code != 0) {
+      LogHelper::Print(failure_code, tag, "result status code = %d\n", status_code);
+    } else if (!query) {
+      LogHelper::Print(LogInfo, tag, "set cfun successful.");
+      result = true;
+    } else if (response.size() < 4) {
+      // A level needs four bytes; a shorter answer is a failed read, never a read past its end.
+      LogHelper::Print(LogError, tag, "query response too short: %d bytes",
+                       static_cast<std::uint32_t>(response.size()));
+    } else {
+      const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(response[0]) |
+                                                   static_cast<std::uint32_t>(response[1]) << 8 |
+                                                   static_cast<std::uint32_t>(response[2]) << 16 |
+                                                   static_cast<std::uint32_t>(response[3]) << 24);
+      *level = value;
+      LogHelper::Print(LogInfo, tag, "query command complete. cfun mode = %d.", value);
+      result = true;
+    }
+  } else {
+    LogHelper::Print(failure_code, tag, "async_state = %s", AsyncStateName(status));
+  }
+
+  if (CallResult r = session->Close(); !r.ok()) {
+    return raised(r);
+  }
+  LogHelper::TraceLeave(tag);
+  return result;
+}
+
+void CMbnWinRtHelper::Init() {
+  LogHelper::TraceEnter(kInitTag);
+  if (!bInitialized) {
+    InitMobileBroadbandAccountWatcher();
+    bInitialized = true;
+  }
+  LogHelper::TraceLeave(kInitTag);
+}
+
+void CMbnWinRtHelper::InitMobileBroadbandAccountWatcher() {
+  LogHelper::TraceEnter(kInitWatcherTag);
+  std::unique_ptr<mbn_platform::AccountWatcher> watcher;
+  CallResult created = runtime_.CreateAccountWatcher(&watcher);
+  if (!created.ok() || !watcher) {
+    // The service goes on without a watcher: modems are still authorised at start and after
+    // resume.
+    LogRaised(LogInfo, kInitWatcherTag, created.ok() ? CallResult::Failure() : created);
+    watcher_.reset();
+    LogHelper::TraceLeave(kInitWatcherTag);
+    return;
+  }
+  watcher_ = std::move(watcher);
+
+  struct Registration {
+    CallResult (mbn_platform::AccountWatcher::*add)(std::function<void()>, std::int64_t*);
+    std::function<void()> handler;
+    const char* line;
+  } registrations[] = {
+      {&mbn_platform::AccountWatcher::AddAccountAdded, [this] { AccountAddedHandler(); },
+       "event add token = %d\n"},
+      {&mbn_platform::AccountWatcher::AddAccountRemoved, &AccountRemovedHandler,
+       "event remove token = %d\n"},
+      {&mbn_platform::AccountWatcher::AddEnumerationCompleted, &AccountEnumHandler,
+       "event enum token = %d\n"},
+  };
+  for (Registration& reg : registrations) {
+    std::int64_t token = 0;
+    CallResult r = ((*watcher_).*reg.add)(std::move(reg.handler), &token);
+    if (!r.ok()) {
+      LogRaised(LogInfo, kInitWatcherTag, r);
+      continue;
+    }
+    LogHelper::Print(LogInfo, kInitWatcherTag, reg.line,
+                     static_cast<std::int32_t>(static_cast<std::uint32_t>(token & 0xFFFFFFFF)));
+  }
+  LogHelper::TraceLeave(kInitWatcherTag);
+}
+
+void CMbnWinRtHelper::StartMobileBroadbandAccountWatcher() {
+  using mbn_platform::WatcherStatus;
+  LogHelper::TraceEnter(kStartTag);
+  if (!watcher_) {
+    LogHelper::Print(LogInfo, kStartTag, "Watcher is not available.");
+    LogHelper::TraceLeave(kStartTag);
+    return;
+  }
+  WatcherStatus status = WatcherStatus::kCreated;
+  CallResult r = watcher_->GetStatus(&status);
+  if (r.ok() && status == WatcherStatus::kStarted) {
+    LogHelper::Print(LogInfo, kStartTag, "Watcher is already started.");
+  } else if (r.ok() && (r = watcher_->GetStatus(&status)).ok()) {
+    if (status == WatcherStatus::kEnumerationCompleted) {
+      LogHelper::Print(LogInfo, kStartTag, "Watcher is already started.");
+    } else if ((r = watcher_->Start()).ok()) {
+      LogHelper::Print(LogInfo, kStartTag, "Watcher is started successfully.");
+    }
+  }
+  if (!r.ok()) {
+    LogRaised(LogInfo, kStartTag, r);
+  }
+  LogHelper::TraceLeave(kStartTag);
+}
+
+void CMbnWinRtHelper::AccountAddedHandler() {
+  LogHelper::TraceEnter(kAddedTag);
+  CTaskManager* manager = task_manager_ ? task_manager_() : nullptr;
+  if (manager != nullptr) {
+    if (std::unique_ptr<CTask> task = CTaskFactory::createTask(manager, TASK_TYPE_AUTH_MODULE)) {
+      manager->addTask(std::move(task));
+    }
+  }
+  LogHelper::TraceLeave(kAddedTag);
+}
+
+void CMbnWinRtHelper::AccountRemovedHandler() {
+  LogHelper::TraceEnter(kRemovedTag);
+  LogHelper::TraceLeave(kRemovedTag);
+}
+
+void CMbnWinRtHelper::AccountEnumHandler() {
+  LogHelper::TraceEnter(kEnumTag);
+  LogHelper::TraceLeave(kEnumTag);
+}
+
+}  // namespace halvorn
