@@ -43,8 +43,9 @@ class Simulator {
   // The control port's path, known after Start().
   const std::string& device_path() const { return device_path_; }
 
-  // The device disappears now, as if unplugged: the terminal is closed (clients see a
-  // hang-up) and its path is gone. Stays so until the simulator is destroyed.
+  // The device disappears now, as if unplugged: the terminal is closed, clients see a
+  // hang-up and its path goes away (the kernel may soon give its number to a new terminal).
+  // Stays so until the simulator is destroyed.
   void Vanish();
 
   // Stops serving and closes the terminal. Called by the destructor.

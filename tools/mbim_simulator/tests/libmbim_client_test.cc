@@ -1,8 +1,6 @@
 // The simulator as libmbim sees it: a real libmbim-glib client opens the port directly and
 // sends the vendor commands as raw bytes, and every fault shows as libmbim reports it.
 
-#include <sys/stat.h>
-
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -188,16 +186,13 @@ TEST_F(LibmbimClientTest, VanishFault) {
   ModemOptions options;
   options.fault = Fault::kVanish;
   StartWith(options);
-  const std::string path = simulator_->device_path();
   CommandResult query = client_->QueryRadioLevel(kShortTimeout);
-  // libmbim sees the hang-up, reports the device removed and never gets an answer.
+  // libmbim sees the hang-up, reports the device removed and never gets an answer. (The
+  // terminal's number is free again at once; a parallel test may already own it, so whether
+  // the path exists says nothing here.)
   EXPECT_NE(query.outcome, Outcome::kAnswered);
   EXPECT_TRUE(client_->removed());
   EXPECT_TRUE(simulator_->vanished());
-  struct stat info;
-  EXPECT_NE(stat(path.c_str(), &info), 0);
-  std::string error;
-  EXPECT_FALSE(LibmbimClient::Open(path, LibmbimClient::Route::kDirect, kTimeout, &error));
 }
 
 TEST_F(LibmbimClientTest, RefuseSetFault) {
