@@ -270,22 +270,4 @@ bool LibmbimClient::Close(unsigned timeout_s, std::string* error) {
   return true;
 }
 
-void LibmbimClient::Pump(unsigned milliseconds) {
-  ContextScope scope(context_);
-  bool elapsed = false;
-  GSource* timer = g_timeout_source_new(milliseconds);
-  g_source_set_callback(
-      timer,
-      [](gpointer flag) -> gboolean {
-        *static_cast<bool*>(flag) = true;
-        return G_SOURCE_REMOVE;
-      },
-      &elapsed, nullptr);
-  g_source_attach(timer, context_);
-  while (!elapsed) {
-    g_main_context_iteration(context_, TRUE);
-  }
-  g_source_unref(timer);
-}
-
 }  // namespace halvorn::mbimsim

@@ -72,9 +72,6 @@ class LibmbimClient {
   // The MBIM close. False with libmbim's message on failure.
   bool Close(unsigned timeout_s, std::string* error);
 
-  // Lets libmbim handle whatever arrives for up to `milliseconds`.
-  void Pump(unsigned milliseconds);
-
   // True once libmbim has reported the port gone (a hang-up).
   bool removed() const { return removed_; }
 
