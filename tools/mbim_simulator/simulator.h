@@ -1,0 +1,97 @@
+// The simulated modem on a pseudo-terminal. The terminal's slave side, in raw mode, is the
+// modem's MBIM control port: libmbim opens its path (for example /dev/pts/7) like a cdc-wdm
+// device, directly or through mbim-proxy, with no root and no kernel module. The simulator
+// serves the master side on a thread of its own.
+
+#ifndef HALVORN_TOOLS_MBIM_SIMULATOR_SIMULATOR_H_
+#define HALVORN_TOOLS_MBIM_SIMULATOR_SIMULATOR_H_
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "modem.h"
+#include "scoped_fd.h"
+
+namespace halvorn::mbimsim {
+
+class Simulator {
+ public:
+  // Receives one line per message in and out, on the simulator's thread.
+  using TraceCallback = std::function<void(std::string_view line)>;
+
+  explicit Simulator(ModemOptions options);
+  ~Simulator();  // Stop()
+
+  Simulator(const Simulator&) = delete;
+  Simulator& operator=(const Simulator&) = delete;
+
+  // Set before Start().
+  void set_trace(TraceCallback trace) { trace_ = std::move(trace); }
+
+  // Creates the pseudo-terminal and starts serving it. False, with the reason in `error`,
+  // when the terminal cannot be made.
+  bool Start(std::string* error);
+
+  // The control port's path, known after Start().
+  const std::string& device_path() const { return device_path_; }
+
+  // The device disappears now, as if unplugged: the terminal is closed, clients see a
+  // hang-up and its path goes away (the kernel may soon give its number to a new terminal).
+  // Stays so until the simulator is destroyed.
+  void Vanish();
+
+  // Stops serving and closes the terminal. Called by the destructor.
+  void Stop();
+
+  // Thread-safe views of the modem.
+  std::int32_t level() const;
+  bool is_open() const;
+  std::vector<ReceivedCommand> received() const;
+  bool vanished() const { return vanished_.load(); }
+
+  // Waits until the device has vanished (by a fault or Vanish()), at most `timeout`.
+  bool WaitForVanish(std::chrono::milliseconds timeout) const;
+
+ private:
+  struct Pending {
+    std::chrono::steady_clock::time_point due;
+    std::vector<Bytes> messages;
+  };
+
+  void Run();
+  void ReadFromHost();
+  void WriteToHost();
+  void CloseTerminal();
+  void Trace(std::string_view direction, ByteSpan message) const;
+
+  TraceCallback trace_;
+  std::string device_path_;
+  ScopedFd master_;
+  ScopedFd slave_;  // held so that the master never sees a hang-up between clients
+  ScopedFd wake_;   // eventfd: Stop() and Vanish() wake the thread through it
+  std::thread thread_;
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> vanish_requested_{false};
+  std::atomic<bool> vanished_{false};
+
+  mutable std::mutex mutex_;  // guards modem_; vanished_ changes under it too
+  mutable std::condition_variable vanished_cv_;
+  Modem modem_;
+
+  // Owned by the thread.
+  MessageStream stream_;
+  Bytes output_;
+  std::vector<Pending> pending_;
+};
+
+}  // namespace halvorn::mbimsim
+
+#endif  // HALVORN_TOOLS_MBIM_SIMULATOR_SIMULATOR_H_
