@@ -1,8 +1,10 @@
 #include "util/platform.h"
 
+// <windows.h> first: knownfolders.h relies on its macros.
+#include <windows.h>
+
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <memory>
 
