@@ -55,10 +55,16 @@ struct CoTaskMemDeleter {
 }  // namespace
 
 std::string ProgramDataFolder() {
-  wchar_t buf[MAX_PATH];
-  DWORD n = ::GetEnvironmentVariableW(L"programdata", buf, MAX_PATH);
-  if (n > 0 && n < MAX_PATH) {
-    return WideToNarrow(std::wstring_view(buf, n));
+  // A set variable wins whatever its length: the caller refuses a path that does not fit
+  // rather than having the logs silently go elsewhere.
+  DWORD needed = ::GetEnvironmentVariableW(L"programdata", nullptr, 0);
+  if (needed > 1) {
+    std::wstring value(needed, L'\0');
+    DWORD n = ::GetEnvironmentVariableW(L"programdata", value.data(), needed);
+    if (n > 0 && n < needed) {
+      value.resize(n);
+      return WideToNarrow(value);
+    }
   }
   wchar_t* raw = nullptr;
   if (FAILED(::SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &raw))) {
