@@ -9,6 +9,8 @@
 
 #include <windows.h>
 
+#include <tlhelp32.h>
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -145,6 +147,24 @@ bool PollUntil(const std::function<bool()>& reached) {
   return true;
 }
 
+// Running copies of the service control manager. A prefix used right after
+// "wineboot --init" can run two for good, both answering on the service-control pipe, so
+// that one command creates the service in one and the next does not find it in the other.
+// The harness lets the first boot end ("wineserver -w") before it keeps a server running.
+int ServiceManagers() {
+  ScopedHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof entry;
+  int count = 0;
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+       more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (::_wcsicmp(entry.szExeFile, L"services.exe") == 0) {
+      ++count;
+    }
+  }
+  return count;
+}
+
 std::wstring ModuleFolder() {
   wchar_t path[MAX_PATH];
   DWORD n = ::GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -154,6 +174,12 @@ std::wstring ModuleFolder() {
 class RestartUnderWineTest : public ::testing::Test {
  protected:
   void SetUp() override {
+    // Once per run: a prefix that does not settle does not settle later either.
+    static const bool settled = PollUntil([] { return ServiceManagers() <= 1; });
+    ASSERT_TRUE(settled)
+        << "this Wine prefix runs " << ServiceManagers()
+        << " service control managers; create it with \"wineboot --init; wineserver -w\" "
+           "before keeping a server with \"wineserver -p\"";
     RemoveService();
     const std::string exe = platform::WideToNarrow(ModuleFolder() + L"\\restart_test_service.exe");
     marker_ = dir_.path() / "starts.txt";
