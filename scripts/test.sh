@@ -60,6 +60,9 @@ for preset in $PRESETS; do
     WINEPREFIX=$(mktemp -d /tmp/halvorn-wine.XXXXXX)
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot --init >/dev/null 2>&1
+    # Let the first boot end with its own server before keeping one: otherwise the prefix can
+    # be left running two service control managers that answer service calls at random.
+    wineserver -w
     wineserver -p
     ctest --preset windows -j 1 2>&1 | tee "$logdir/test-$preset.log"
     rc=${PIPESTATUS[0]}
