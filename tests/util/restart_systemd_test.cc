@@ -188,20 +188,25 @@ class RestartSystemdTest : public ::testing::Test {
       GTEST_SKIP() << "needs " << kDbusDaemon << " and " << kPython << " with python3-dbusmock";
     }
     bus_address_ = "unix:path=" + (dir_.path() / "bus").string();
-    ASSERT_TRUE(daemon_.Start(
-        {kDbusDaemon, "--session", "--nofork", "--nopidfile", "--address=" + bus_address_},
-        dir_.path() / "dbus-daemon.out"));
-    ASSERT_TRUE(PollUntil([this] { return std::filesystem::exists(dir_.path() / "bus"); }))
-        << "dbus-daemon did not come up";
+    // The daemon prints its address once it accepts connections.
+    const std::filesystem::path daemon_out = dir_.path() / "dbus-daemon.out";
+    ASSERT_TRUE(daemon_.Start({kDbusDaemon, "--session", "--nofork", "--nopidfile",
+                               "--print-address=1", "--address=" + bus_address_},
+                              daemon_out));
+    ASSERT_TRUE(PollUntil([&] {
+      std::ifstream in(daemon_out);
+      std::string line;
+      return std::getline(in, line) && line.rfind("unix:", 0) == 0;
+    })) << "dbus-daemon did not come up";
     testing::SetEnv("DBUS_SYSTEM_BUS_ADDRESS", bus_address_);
+    sd_bus* raw = nullptr;
+    ASSERT_GE(sd_bus_open_system(&raw), 0);
+    bus_.reset(raw);
 
     calls_log_ = dir_.path() / "calls.log";
     ASSERT_TRUE(mock_.Start({kPython, "-m", "dbusmock", "--system", "--template", "systemd",
                              "--logfile", calls_log_.string()},
                             dir_.path() / "dbusmock.out"));
-    sd_bus* raw = nullptr;
-    ASSERT_GE(sd_bus_open_system(&raw), 0);
-    bus_.reset(raw);
     const bool up = PollUntil([this] { return mock_.Running() && HasSystemd(); });
     if (!up) {
       std::ifstream in(dir_.path() / "dbusmock.out");
