@@ -60,7 +60,13 @@ for preset in $PRESETS; do
     WINEPREFIX=$(mktemp -d /tmp/halvorn-wine.XXXXXX)
     export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     wineboot --init >/dev/null 2>&1
+    # Let the first boot end with its own server before keeping one: otherwise the prefix can
+    # be left running two service control managers that answer service calls at random.
+    wineserver -w
     wineserver -p
+    # Start the prefix's system processes here, so that none of them inherits (and holds
+    # open) the output pipe of a test.
+    wineboot >/dev/null 2>&1
     ctest --preset windows -j 1 2>&1 | tee "$logdir/test-$preset.log"
     rc=${PIPESTATUS[0]}
     wineserver -k || true

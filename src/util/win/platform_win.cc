@@ -1,7 +1,8 @@
 #include "util/platform.h"
 
+// <windows.h> first: knownfolders.h relies on its macros.
 #include <windows.h>
-// windows.h first: the shell headers depend on it.
+
 #include <knownfolders.h>
 #include <shlobj.h>
 
@@ -54,9 +55,10 @@ struct CoTaskMemDeleter {
 }  // namespace
 
 std::string ProgramDataFolder() {
-  // The variable as it is, whatever its length: the caller refuses paths that are too long.
+  // A set variable wins whatever its length: the caller refuses a path that does not fit
+  // rather than having the logs silently go elsewhere.
   DWORD needed = ::GetEnvironmentVariableW(L"programdata", nullptr, 0);
-  if (needed > 0) {
+  if (needed > 1) {
     std::wstring value(needed, L'\0');
     DWORD n = ::GetEnvironmentVariableW(L"programdata", value.data(), needed);
     if (n > 0 && n < needed) {
