@@ -180,11 +180,9 @@ class PortLink {
   PortLink(const PortLink&) = delete;
   PortLink& operator=(const PortLink&) = delete;
 
-  ~PortLink() {
-    if (PortState* port = std::exchange(port_, nullptr)) {
-      glib_.Post([port] { StartClose(port, [](bool) {}); });
-    }
-  }
+  // Closes a port still open, and waits for that: the next opening of the port must not meet
+  // this one's close on the wire.
+  ~PortLink() { Close(); }
 
   CallResult Open() {
     if (port_ != nullptr) {
@@ -192,27 +190,40 @@ class PortLink {
     }
     port_ = glib_.Await<PortState*>(
         [path = path_, proxy = proxy_](std::function<void(PortState*)> done) {
-          auto job = new OpenJob{std::make_unique<PortState>(), std::move(done), proxy};
-          GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
-          mbim_device_new(file.get(), nullptr, &OpenJob::Created, job);
+          StartOpen(path, proxy, std::move(done));
         });
     return port_ != nullptr ? CallResult::Ok() : CallResult::Failure();
   }
 
-  // Whether the modem's device-services list carries `service`.
-  CallResult HasService(const MbimUuid& service, bool* found) {
-    PortState* port = port_;
-    std::optional<bool> answer = glib_.Await<std::optional<bool>>(
-        [port, service](std::function<void(std::optional<bool>)> done) {
-          MessagePtr request(mbim_message_device_services_query_new(nullptr));
-          auto job = new ServicesJob{service, std::move(done)};
-          mbim_device_command(port->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
-                              port->cancellable.get(), &ServicesJob::Answered, job);
+  // Opens the port when it is not open yet, then reads whether the modem's device-services
+  // list carries `service`, in one hand-over to the GLib thread.
+  CallResult OpenAndFindService(const MbimUuid& service, bool* found) {
+    using Answer = std::pair<PortState*, std::optional<bool>>;
+    Answer answer = glib_.Await<Answer>(
+        [port = port_, path = path_, proxy = proxy_, service](std::function<void(Answer)> done) {
+          auto query = [service, done = std::move(done)](PortState* opened) {
+            if (opened == nullptr) {
+              done({nullptr, std::nullopt});
+              return;
+            }
+            MessagePtr request(mbim_message_device_services_query_new(nullptr));
+            auto job = new ServicesJob{service, [opened, done](std::optional<bool> has) {
+                                         done({opened, has});
+                                       }};
+            mbim_device_command(opened->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
+                                opened->cancellable.get(), &ServicesJob::Answered, job);
+          };
+          if (port != nullptr) {
+            query(port);
+          } else {
+            StartOpen(path, proxy, std::move(query));
+          }
         });
-    if (!answer) {
+    port_ = answer.first;
+    if (!answer.second) {
       return CallResult::Failure();
     }
-    *found = *answer;
+    *found = *answer.second;
     return CallResult::Ok();
   }
 
@@ -228,7 +239,8 @@ class PortLink {
     state->service = service;
     state->cid = cid;
     PortState* port = port_;
-    glib_.Await<bool>([port, state, type, &bytes](std::function<void(bool)> done) {
+    // Nothing to wait for: a command that cannot go out completes as an error.
+    glib_.Post([port, state, type, bytes] {
       // The vendor service is registered by its UUID alone: libmbim frames its messages and
       // nothing else of libmbim's knowledge of services is used.
       gchar* text = mbim_uuid_get_printable(&state->service);
@@ -244,7 +256,6 @@ class PortLink {
       mbim_device_command(port->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
                           port->cancellable.get(), &OnCommandDone,
                           new std::shared_ptr<CommandState>(state));
-      done(true);
     });
     *pending = std::make_unique<Pending>(glib_, std::move(state));
     return CallResult::Ok();
@@ -335,6 +346,13 @@ class PortLink {
     }
   };
 
+  // GLib thread: creates and opens the device; `done` gets the open port or null.
+  static void StartOpen(const std::string& path, bool proxy, std::function<void(PortState*)> done) {
+    auto job = new OpenJob{std::make_unique<PortState>(), std::move(done), proxy};
+    GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
+    mbim_device_new(file.get(), nullptr, &OpenJob::Created, job);
+  }
+
   // GLib thread: ends every outstanding command of the opening (they complete as canceled),
   // then sends the MBIM close and releases the port when it is answered or has failed.
   static void StartClose(PortState* port, std::function<void(bool)> done) {
@@ -411,10 +429,7 @@ class Modem : public mbn_platform::Modem {
                               std::unique_ptr<mbn_platform::DeviceService>* service) override {
     const MbimUuid uuid = ToMbimUuid(id);
     bool found = false;
-    if (CallResult r = link_->Open(); !r.ok()) {
-      return r;
-    }
-    if (CallResult r = link_->HasService(uuid, &found); !r.ok()) {
+    if (CallResult r = link_->OpenAndFindService(uuid, &found); !r.ok()) {
       return r;
     }
     if (found) {
