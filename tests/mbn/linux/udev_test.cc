@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -203,17 +204,18 @@ TEST_F(UdevTest, HelperQueuesOneAuthorisationTaskPerPortAndStartsOnce) {
   std::mutex lock;
   std::condition_variable called_cv;
   int added_calls = 0;
-  CMbnWinRtHelper helper(mbn_platform::DefaultRuntime(), [&]() -> CTaskManager* {
-    std::lock_guard<std::mutex> hold(lock);
-    ++added_calls;
-    called_cv.notify_all();
-    return &manager;
-  });
+  auto helper =
+      std::make_unique<CMbnWinRtHelper>(mbn_platform::DefaultRuntime(), [&]() -> CTaskManager* {
+        std::lock_guard<std::mutex> hold(lock);
+        ++added_calls;
+        called_cv.notify_all();
+        return &manager;
+      });
   LogCapture capture;
-  helper.Init();
-  helper.StartMobileBroadbandAccountWatcher();
-  helper.Init();  // no second watcher, no second registration
-  helper.StartMobileBroadbandAccountWatcher();
+  helper->Init();
+  helper->StartMobileBroadbandAccountWatcher();
+  helper->Init();  // no second watcher, no second registration
+  helper->StartMobileBroadbandAccountWatcher();
   {
     std::unique_lock<std::mutex> hold(lock);
     called_cv.wait_for(hold, std::chrono::seconds(20), [&] { return added_calls >= 1; });
@@ -237,6 +239,7 @@ TEST_F(UdevTest, HelperQueuesOneAuthorisationTaskPerPortAndStartsOnce) {
     EXPECT_EQ(added_calls, 2);
   }
   EXPECT_TRUE(manager.popTask(task));
+  helper.reset();  // its watcher's thread ends: no handler still writes when the log stops
 
   // The lines of this thread; the handlers' and the manager's (on the watcher's thread) may
   // come between them.
