@@ -1,0 +1,137 @@
+// One GetMbimCfun round trip through the helper and the Linux runtime against the simulated
+// modem, beside the same work done with bare libmbim calls on the same modem, and one stock
+// `mbimcli --noop` run for scale. Prints median wall times and their ratios.
+//
+// A GetMbimCfun opens the port, asks for the device services, sends the query and closes the
+// port. The bare figures are the same four steps from a plain libmbim client, and one bare
+// command on a port that is already open.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "client/libmbim_client.h"
+#include "mbn/linux/mbim_ports.h"
+#include "mbn/linux/mbim_runtime.h"
+#include "mbn/mbn_helper.h"
+#include "simulator.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using halvorn::mbimsim::LibmbimClient;
+
+constexpr int kRounds = 200;
+constexpr unsigned kTimeoutS = 10;
+
+// Median microseconds of each of `rounds`, run in turn kRounds times (after a few unmeasured
+// runs), so that a change of the machine's load hits all of them alike.
+std::vector<double> MedianMicros(const std::vector<std::function<bool()>>& rounds) {
+  std::vector<std::vector<double>> samples(rounds.size());
+  for (int i = -5; i < kRounds; ++i) {
+    for (std::size_t r = 0; r < rounds.size(); ++r) {
+      const Clock::time_point start = Clock::now();
+      if (!rounds[r]()) {
+        std::fprintf(stderr, "a round failed\n");
+        std::exit(1);
+      }
+      if (i >= 0) {
+        samples[r].push_back(
+            std::chrono::duration<double, std::micro>(Clock::now() - start).count());
+      }
+    }
+  }
+  std::vector<double> medians;
+  for (std::vector<double>& s : samples) {
+    std::sort(s.begin(), s.end());
+    medians.push_back(s[s.size() / 2]);
+  }
+  return medians;
+}
+
+// Wall time of one program run, in microseconds; negative when it could not run.
+double RunMicros(const std::string& command) {
+  const Clock::time_point start = Clock::now();
+  const int rc = std::system(command.c_str());
+  const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
+  return rc == 0 ? micros : -1;
+}
+
+halvorn::CTaskManager* NoManager() {
+  return nullptr;
+}
+
+}  // namespace
+
+int main() {
+  halvorn::mbimsim::ModemOptions options;
+  options.initial_level = 4;
+  halvorn::mbimsim::Simulator simulator(options);
+  std::string error;
+  if (!simulator.Start(&error)) {
+    std::fprintf(stderr, "simulator: %s\n", error.c_str());
+    return 1;
+  }
+  const std::string port = simulator.device_path();
+  setenv(halvorn::mbn_linux::kPortVariable, port.c_str(), 1);
+  setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
+
+  halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), &NoManager);
+  std::unique_ptr<LibmbimClient> open_client;
+  const std::vector<double> medians = MedianMicros({
+      [&] {
+        std::int32_t level = 0;
+        return helper.GetMbimCfun(&level) && level == 4;
+      },
+      [&] {
+        std::unique_ptr<LibmbimClient> client =
+            LibmbimClient::Open(port, LibmbimClient::Route::kDirect, kTimeoutS, &error);
+        if (!client || !client->QueryDeviceServices(kTimeoutS, &error)) {
+          return false;
+        }
+        const bool answered = client->QueryRadioLevel(kTimeoutS).outcome ==
+                              halvorn::mbimsim::CommandResult::Outcome::kAnswered;
+        return client->Close(kTimeoutS, &error) && answered;
+      },
+  });
+  const double helper_us = medians[0];
+  const double bare_sequence_us = medians[1];
+
+  // One command on a port that stays open, measured on its own (the port takes one opener).
+  open_client = LibmbimClient::Open(port, LibmbimClient::Route::kDirect, kTimeoutS, &error);
+  if (!open_client) {
+    std::fprintf(stderr, "libmbim: %s\n", error.c_str());
+    return 1;
+  }
+  const double bare_command_us = MedianMicros({[&] {
+    return open_client->QueryRadioLevel(kTimeoutS).outcome ==
+           halvorn::mbimsim::CommandResult::Outcome::kAnswered;
+  }})[0];
+  open_client->Close(kTimeoutS, &error);
+  open_client.reset();
+  const double mbimcli_us = RunMicros("mbimcli -d " + port + " --noop >/dev/null 2>&1");
+
+  std::printf("rounds per figure: %d, medians (simulated modem on %s, opened directly)\n", kRounds,
+              port.c_str());
+  std::printf("GetMbimCfun through the helper:                  %9.1f us\n", helper_us);
+  std::printf("bare libmbim, same steps (open, services, query, close): %9.1f us\n",
+              bare_sequence_us);
+  std::printf("bare libmbim, one query on an open port:         %9.1f us\n", bare_command_us);
+  std::printf("helper / bare same steps:                        %9.3f\n",
+              helper_us / bare_sequence_us);
+  std::printf("helper / bare one command:                       %9.3f\n",
+              helper_us / bare_command_us);
+  if (mbimcli_us >= 0) {
+    std::printf("one `mbimcli --noop` run (wall):                 %9.1f us\n", mbimcli_us);
+  } else {
+    std::printf("one `mbimcli --noop` run: mbimcli did not run\n");
+  }
+  return 0;
+}

@@ -1,0 +1,334 @@
+// The radio function commands end to end: CMbnWinRtHelper over the Linux runtime, through the
+// real libmbim-glib, against the simulated modem on a pseudo-terminal (opened directly).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "mbn/linux/mbim_ports.h"
+#include "mbn/linux/mbim_runtime.h"
+#include "mbn/mbn_helper.h"
+#include "simulator.h"
+#include "support/log_capture.h"
+
+namespace halvorn {
+namespace {
+
+using mbimsim::Fault;
+using mbimsim::FaultTarget;
+using mbimsim::ModemOptions;
+using mbimsim::Simulator;
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using testing::LogCapture;
+using ::testing::MatchesRegex;
+using testing::SetEnv;
+using testing::TempDir;
+using testing::UnsetEnv;
+
+constexpr const char* kNoService =
+    "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}";
+
+CTaskManager* NoManager() {
+  return nullptr;
+}
+
+// The vendor commands the modem received, as "query 00" / "set 01000000".
+std::vector<std::string> VendorCommands(const Simulator& simulator) {
+  std::vector<std::string> out;
+  for (const mbimsim::ReceivedCommand& r : simulator.received()) {
+    if (r.command.service != mbimsim::kVendorService) {
+      continue;
+    }
+    std::string line = r.command.command_type == mbimsim::kCommandSet ? "set " : "query ";
+    for (std::uint8_t b : r.command.data) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      line += kHex[b >> 4];
+      line += kHex[b & 15];
+    }
+    out.push_back(line);
+  }
+  return out;
+}
+
+class MbimEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    // The pseudo-terminal is opened directly: mbim-proxy serves root only.
+    SetEnv(mbn_linux::kProxyVariable, "0");
+    SetEnv(mbn_linux::kPortVariable, link_.string());
+  }
+  void TearDown() override {
+    UnsetEnv(mbn_linux::kPortVariable);
+    UnsetEnv(mbn_linux::kProxyVariable);
+  }
+
+  // Starts the modem; the port is named through a link that the test can take away.
+  void StartModem(ModemOptions options) {
+    simulator_ = std::make_unique<Simulator>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    std::filesystem::create_symlink(simulator_->device_path(), link_);
+  }
+
+  // Unplugs the modem: the port goes away.
+  void Unplug() {
+    std::filesystem::remove(link_);
+    simulator_->Vanish();
+  }
+
+  TempDir dir_;
+  const std::filesystem::path link_ = dir_.path() / "cdc-wdm0";
+  std::unique_ptr<Simulator> simulator_;
+  CMbnWinRtHelper helper_{mbn_platform::DefaultRuntime(), &NoManager};
+};
+
+TEST_F(MbimEndToEndTest, QueryReadsLevelFourWithEveryLine) {
+  ModemOptions options;
+  options.initial_level = 4;
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = -1;
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre("T h : + CMbnWinRtHelper::GetMbimCfun",                      //
+                          "T i :   +Get MobileBroadbandModem",                         //
+                          "T i :   -Get MobileBroadbandModem",                         //
+                          "T i :   +Get GetDeviceService",                             //
+                          "T i :   -Get GetDeviceService",                             //
+                          "T i :   +OpenCommandSession",                               //
+                          "T i :   -OpenCommandSession",                               //
+                          MatchesRegex("T i :   device_service_session:0x[0-9a-f]+"),  //
+                          "T i :   +SendQueryCommandAsync",                            //
+                          "T i :   -SendQueryCommandAsync",                            //
+                          "T i :   query command complete. cfun mode = 4.",            //
+                          "T h : - CMbnWinRtHelper::GetMbimCfun"));
+  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("query 00"));
+  EXPECT_FALSE(simulator_->is_open());  // the session was closed
+}
+
+TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
+  StartModem(ModemOptions{});
+  LogCapture capture;
+  EXPECT_TRUE(helper_.SetMbimCfun());
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre("T h : + CMbnWinRtHelper::SetMbimCfun",  //
+                          "T i :   +Get MobileBroadbandModem",     //
+                          "T i :   -Get MobileBroadbandModem",     //
+                          "T i :   +Get GetDeviceService",         //
+                          "T i :   -Get GetDeviceService",         //
+                          "T i :   +OpenCommandSession",           //
+                          "T i :   -OpenCommandSession",           //
+                          "T i :   set cfun value: 1.",            //
+                          "T i :   +SendSetCommandAsync",          //
+                          "T i :   -SendSetCommandAsync",          //
+                          "T i :   set cfun successful.",          //
+                          "T h : - CMbnWinRtHelper::SetMbimCfun"));
+  EXPECT_EQ(simulator_->level(), 1);
+  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("set 01000000"));
+  EXPECT_FALSE(simulator_->is_open());
+}
+
+// One modem behaviour; `line` is the decisive line just before the exit trace line.
+struct Case {
+  const char* name;
+  void (*options)(ModemOptions&);
+  bool query_ok;
+  std::int32_t level;  // the output after the query (99 when untouched)
+  const char* query_line;
+  bool set_ok;
+  const char* set_line;
+};
+
+const Case kCases[] = {
+    {"LevelOneAndAFifthByte",
+     [](ModemOptions& o) {
+       o.initial_level = 1;
+       o.query_padding = 1;
+     },
+     true, 1, "T i :   query command complete. cfun mode = 1.", true,
+     "T i :   set cfun successful."},
+    {"AnswerInFragments",
+     [](ModemOptions& o) {
+       o.initial_level = 4;
+       o.query_padding = 10000;
+     },
+     true, 4, "T i :   query command complete. cfun mode = 4.", true,
+     "T i :   set cfun successful."},
+    {"NoVendorService", [](ModemOptions& o) { o.vendor_service = false; },  //
+     false, 99,
+     "T e :   GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}", false,
+     "T i :   GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}"},
+    {"NonZeroStatus",
+     [](ModemOptions& o) {
+       o.fault = Fault::kStatus;
+       o.fault_status = 0x87430002u;
+     },
+     false, 99, "T e :   result status code = -2025652222\n", false,
+     "T i :   result status code = -2025652222\n"},
+    {"SetRefused", [](ModemOptions& o) { o.fault = Fault::kRefuseSet; },  //
+     true, 0, "T i :   query command complete. cfun mode = 0.", false,
+     "T i :   result status code = 28\n"},
+    {"ShortAnswer",
+     [](ModemOptions& o) {
+       o.fault = Fault::kShortResponse;
+       o.short_length = 2;
+     },
+     false, 99, "T e :   query response too short: 2 bytes", true, "T i :   set cfun successful."},
+    {"AnsweredWithAnotherTransactionId",
+     [](ModemOptions& o) { o.fault = Fault::kWrongTransactionId; },  //
+     false, 99, "T e :   async_state = Started", false, "T i :   async_state = Started"},
+};
+
+class MbimCaseTest : public MbimEndToEndTest, public ::testing::WithParamInterface<Case> {};
+
+TEST_P(MbimCaseTest, QueryAndSet) {
+  const Case& c = GetParam();
+  ModemOptions options;
+  c.options(options);
+  StartModem(options);
+  for (bool query : {true, false}) {
+    SCOPED_TRACE(query ? "query" : "set");
+    LogCapture capture;
+    std::int32_t level = 99;
+    const bool ok = query ? helper_.GetMbimCfun(&level) : helper_.SetMbimCfun();
+    const std::vector<std::string> lines = capture.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(ok, query ? c.query_ok : c.set_ok);
+    EXPECT_EQ(lines[lines.size() - 2], query ? c.query_line : c.set_line);
+    if (query) {
+      EXPECT_EQ(level, c.level);
+    }
+    EXPECT_FALSE(simulator_->is_open());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modem,
+                         MbimCaseTest,
+                         ::testing::ValuesIn(kCases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+TEST_F(MbimEndToEndTest, NoModemAsksNothingAndKeepsTheLevel) {
+  // The named port does not exist.
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper_.IsMbimModemExist());
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_FALSE(helper_.SetMbimCfun());
+  EXPECT_EQ(level, 7);
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre("T h : + CMbnWinRtHelper::GetMbimCfun",  //
+                          "T i :   MBIM Device is not exist.",     //
+                          "T h : - CMbnWinRtHelper::GetMbimCfun",  //
+                          "T h : + CMbnWinRtHelper::SetMbimCfun",  //
+                          "T i :   MBIM Device is not exist.",     //
+                          "T h : - CMbnWinRtHelper::SetMbimCfun"));
+}
+
+// Passes every call to the runtime of the build, and unplugs the modem right after the first
+// modem lookup (the presence test).
+class UnplugAfterPresenceTest : public mbn_platform::Runtime {
+ public:
+  UnplugAfterPresenceTest(mbn_platform::Runtime& real, std::function<void()> unplug)
+      : real_(real), unplug_(std::move(unplug)) {}
+  mbn_platform::CallResult GetDefaultModem(std::unique_ptr<mbn_platform::Modem>* modem) override {
+    mbn_platform::CallResult r = real_.GetDefaultModem(modem);
+    if (++lookups_ == 1) {
+      unplug_();
+    }
+    return r;
+  }
+  mbn_platform::CallResult MakeRequest(
+      std::span<const std::uint8_t> bytes,
+      std::unique_ptr<mbn_platform::RequestBuffer>* buffer) override {
+    return real_.MakeRequest(bytes, buffer);
+  }
+  mbn_platform::CallResult CreateAccountWatcher(
+      std::unique_ptr<mbn_platform::AccountWatcher>* watcher) override {
+    return real_.CreateAccountWatcher(watcher);
+  }
+
+ private:
+  mbn_platform::Runtime& real_;
+  std::function<void()> unplug_;
+  int lookups_ = 0;
+};
+
+TEST_F(MbimEndToEndTest, ModemGoneBeforeTheSecondLookup) {
+  StartModem(ModemOptions{});
+  UnplugAfterPresenceTest runtime(mbn_platform::DefaultRuntime(), [this] { Unplug(); });
+  CMbnWinRtHelper helper(runtime, &NoManager);
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre("T h : + CMbnWinRtHelper::GetMbimCfun",  //
+                          "T i :   +Get MobileBroadbandModem",     //
+                          "T i :   -Get MobileBroadbandModem",     //
+                          "T e :   MBIM Modem is not exist!",      //
+                          "T h : - CMbnWinRtHelper::GetMbimCfun"));
+}
+
+TEST_F(MbimEndToEndTest, NoAnswerEndsAsStartedAndTheNextCommandWorks) {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kNoAnswer;
+  options.fault_count = 2;  // the first query and the first set
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  EXPECT_FALSE(simulator_->is_open());  // closed after the wait, the command given up
+  EXPECT_FALSE(helper_.SetMbimCfun());
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_THAT(lines, Contains("T e :   async_state = Started"));
+  EXPECT_THAT(lines, Contains("T i :   async_state = Started"));
+  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("query 00", "set 01000000", "query 00"));
+}
+
+TEST_F(MbimEndToEndTest, AnAnswerAfterTheWaitChangesNothing) {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kDelay;
+  options.fault_target = FaultTarget::kQuery;
+  options.delay = std::chrono::milliseconds(2300);
+  options.fault_count = 1;
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  // Let the late answer go out; then the modem is used again and answers as it should.
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  EXPECT_TRUE(helper_.SetMbimCfun());
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 1);
+  EXPECT_EQ(simulator_->level(), 1);
+  EXPECT_THAT(capture.Lines(), Contains("T e :   async_state = Started"));
+}
+
+TEST_F(MbimEndToEndTest, ModemVanishingInsteadOfAnsweringFailsTheCommand) {
+  ModemOptions options;
+  options.fault = Fault::kVanish;
+  StartModem(options);
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  EXPECT_TRUE(simulator_->vanished());
+}
+
+}  // namespace
+}  // namespace halvorn
