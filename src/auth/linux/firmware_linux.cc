@@ -1,0 +1,75 @@
+// Raw SMBIOS data on Linux: the kernel publishes the firmware's structure table and its
+// entry point under /sys/firmware/dmi/tables (readable by root only).
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
+#include "auth/firmware_platform.h"
+#include "auth/raw_smbios.h"
+
+namespace halvorn::firmware_platform {
+namespace {
+
+constexpr const char* kEntryPointPath = "/sys/firmware/dmi/tables/smbios_entry_point";
+constexpr const char* kTablePath = "/sys/firmware/dmi/tables/DMI";
+// SMBIOS 3 tables may reach 4 GiB in theory; real ones are a few KiB. Reading stops here.
+constexpr std::size_t kMaxFileSize = 16u << 20;
+
+class ScopedFd {
+ public:
+  explicit ScopedFd(int fd) : fd_(fd) {}
+  ~ScopedFd() {
+    if (fd_ >= 0) {
+      ::close(fd_);
+    }
+  }
+  ScopedFd(const ScopedFd&) = delete;
+  ScopedFd& operator=(const ScopedFd&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// The whole file (sysfs files report no useful size, so it is read to its end). Empty on
+// any failure.
+std::vector<std::uint8_t> ReadWholeFile(const char* path) {
+  ScopedFd fd(::open(path, O_RDONLY | O_CLOEXEC));
+  if (fd.get() < 0) {
+    return {};
+  }
+  std::vector<std::uint8_t> data;
+  std::uint8_t chunk[4096];
+  for (;;) {
+    const ssize_t n = ::read(fd.get(), chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 || data.size() + static_cast<std::size_t>(n) > kMaxFileSize) {
+      return {};
+    }
+    if (n == 0) {
+      return data;
+    }
+    data.insert(data.end(), chunk, chunk + n);
+  }
+}
+
+}  // namespace
+
+std::uint32_t GetRawSmbiosData(std::uint8_t* buffer, std::uint32_t size) {
+  const std::vector<std::uint8_t> raw =
+      smbios::AssembleRawSmbiosData(ReadWholeFile(kEntryPointPath), ReadWholeFile(kTablePath));
+  const auto needed = static_cast<std::uint32_t>(raw.size());
+  if (buffer == nullptr || size < needed) {
+    return needed;
+  }
+  std::memcpy(buffer, raw.data(), raw.size());
+  return needed;
+}
+
+}  // namespace halvorn::firmware_platform

@@ -1,0 +1,167 @@
+// Device discovery on Windows: SetupAPI for the present devices and the network-class
+// registry key, IP Helper for the adapter list, the registry "A" API for the driver keys.
+
+// clang-format off
+#include <winsock2.h>
+#include <windows.h>
+#include <iphlpapi.h>
+#include <setupapi.h>
+// clang-format on
+
+#include "device/device_platform.h"
+
+namespace halvorn::device_platform {
+namespace {
+
+// GUID_DEVCLASS_NET, the network adapter setup class.
+constexpr GUID kNetClassGuid = {0x4D36E972,
+                                0xE325,
+                                0x11CE,
+                                {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+
+class ScopedDevInfo {
+ public:
+  explicit ScopedDevInfo(HDEVINFO h) : h_(h) {}
+  ~ScopedDevInfo() {
+    if (h_ != INVALID_HANDLE_VALUE) {
+      ::SetupDiDestroyDeviceInfoList(h_);
+    }
+  }
+  ScopedDevInfo(const ScopedDevInfo&) = delete;
+  ScopedDevInfo& operator=(const ScopedDevInfo&) = delete;
+  HDEVINFO get() const { return h_; }
+
+ private:
+  HDEVINFO h_;
+};
+
+class ScopedKey {
+ public:
+  explicit ScopedKey(HKEY h) : h_(h) {}
+  ~ScopedKey() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) {
+      ::RegCloseKey(h_);
+    }
+  }
+  ScopedKey(const ScopedKey&) = delete;
+  ScopedKey& operator=(const ScopedKey&) = delete;
+  HKEY get() const { return h_; }
+
+ private:
+  HKEY h_;
+};
+
+class WinDeviceList : public DeviceList {
+ public:
+  explicit WinDeviceList(HDEVINFO h) : list_(h) {}
+
+  bool SelectDevice(std::uint32_t index, std::uint32_t* error) override {
+    device_ = {};
+    device_.cbSize = sizeof(SP_DEVINFO_DATA);
+    selected_ = ::SetupDiEnumDeviceInfo(list_.get(), index, &device_) != FALSE;
+    if (!selected_) {
+      *error = ::GetLastError();
+    }
+    return selected_;
+  }
+
+  bool ReadProperty(DeviceProperty property, std::span<std::uint8_t> buffer) override {
+    if (!selected_) {
+      return false;
+    }
+    return ::SetupDiGetDeviceRegistryPropertyW(list_.get(), &device_, static_cast<DWORD>(property),
+                                               nullptr, buffer.data(),
+                                               static_cast<DWORD>(buffer.size()), nullptr) != FALSE;
+  }
+
+ private:
+  ScopedDevInfo list_;
+  SP_DEVINFO_DATA device_{};
+  bool selected_ = false;
+};
+
+class WinRegistryKey : public RegistryKey {
+ public:
+  explicit WinRegistryKey(HKEY h) : key_(h) {}
+
+  std::uint32_t EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
+    DWORD size = *name_size;
+    const LONG rc =
+        ::RegEnumKeyExA(key_.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
+    if (rc == ERROR_SUCCESS) {
+      *name_size = size;
+    }
+    return static_cast<std::uint32_t>(rc);
+  }
+
+  std::uint32_t OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
+    HKEY sub = nullptr;
+    const LONG rc = ::RegOpenKeyExA(key_.get(), name, 0, KEY_READ, &sub);
+    if (rc == ERROR_SUCCESS) {
+      *key = std::make_unique<WinRegistryKey>(sub);
+    }
+    return static_cast<std::uint32_t>(rc);
+  }
+
+  std::uint32_t QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
+    DWORD bytes = *size;
+    const LONG rc = ::RegQueryValueExA(key_.get(), name, nullptr, nullptr, data, &bytes);
+    *size = bytes;
+    return static_cast<std::uint32_t>(rc);
+  }
+
+ private:
+  ScopedKey key_;
+};
+
+}  // namespace
+
+std::unique_ptr<DeviceList> GetPresentDevices(std::uint32_t* error) {
+  HDEVINFO h = ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+  if (h == INVALID_HANDLE_VALUE) {
+    *error = ::GetLastError();
+    return nullptr;
+  }
+  return std::make_unique<WinDeviceList>(h);
+}
+
+std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) {
+  ULONG size = 0;
+  ::GetAdaptersAddresses(family, flags, nullptr, nullptr, &size);
+  return size;
+}
+
+std::uint32_t GetAdapterList(std::uint32_t family,
+                             std::uint32_t flags,
+                             std::span<std::uint8_t> buffer,
+                             std::vector<AdapterRecord>* adapters) {
+  ULONG size = static_cast<ULONG>(buffer.size());
+  auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
+  const ULONG rc =
+      ::GetAdaptersAddresses(family, flags, nullptr, size != 0 ? first : nullptr, &size);
+  if (rc != ERROR_SUCCESS) {
+    return rc;
+  }
+  adapters->clear();
+  for (const IP_ADAPTER_ADDRESSES* a = size != 0 ? first : nullptr; a != nullptr; a = a->Next) {
+    AdapterRecord record;
+    record.adapter_name = a->AdapterName != nullptr ? a->AdapterName : "";
+    record.description = a->Description != nullptr ? a->Description : L"";
+    record.friendly_name = a->FriendlyName != nullptr ? a->FriendlyName : L"";
+    record.if_type = a->IfType;
+    record.oper_status = static_cast<std::uint32_t>(a->OperStatus);
+    adapters->push_back(std::move(record));
+  }
+  return ERROR_SUCCESS;
+}
+
+std::unique_ptr<RegistryKey> OpenNetClassKey() {
+  HKEY key =
+      ::SetupDiOpenClassRegKeyExW(&kNetClassGuid, KEY_READ, DIOCR_INSTALLER, nullptr, nullptr);
+  if (key == INVALID_HANDLE_VALUE || key == nullptr) {
+    return nullptr;
+  }
+  return std::make_unique<WinRegistryKey>(key);
+}
+
+}  // namespace halvorn::device_platform

@@ -1,0 +1,283 @@
+// The Windows backend of device discovery, run under Wine (or on Windows): a device made
+// with SetupDiCreateDeviceInfoW carrying a vendor hardware id, a driver key of the network
+// class, and the machine's adapter list.
+
+#include <windows.h>
+// windows.h first: SetupAPI depends on it.
+#include <setupapi.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "device/device_helper.h"
+#include "device/device_platform.h"
+#include "support/log_capture.h"
+
+namespace halvorn {
+namespace {
+
+namespace dp = device_platform;
+using ::testing::ElementsAre;
+using testing::LogCapture;
+
+constexpr GUID kNetClass = {0x4D36E972,
+                            0xE325,
+                            0x11CE,
+                            {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
+constexpr wchar_t kInstanceId[] = L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNTEST&0&000C";
+// REG_MULTI_SZ: two ids and the empty string that ends the list.
+constexpr wchar_t kHardwareIds[] =
+    L"USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C\0USB\\VID_7A3F&PID_0B41&MI_0C\0";
+
+// A registered device of the network class, removed again by the destructor.
+class CreatedDevice {
+ public:
+  CreatedDevice() : set_(::SetupDiCreateDeviceInfoList(&kNetClass, nullptr)) {
+    data_.cbSize = sizeof data_;
+    created_ = set_ != INVALID_HANDLE_VALUE &&
+               ::SetupDiCreateDeviceInfoW(set_, kInstanceId, &kNetClass, L"LTE Module MBIM",
+                                          nullptr, 0, &data_) &&
+               ::SetupDiSetDeviceRegistryPropertyW(set_, &data_, SPDRP_HARDWAREID,
+                                                   reinterpret_cast<const BYTE*>(kHardwareIds),
+                                                   sizeof kHardwareIds) &&
+               ::SetupDiRegisterDeviceInfo(set_, &data_, 0, nullptr, nullptr, nullptr);
+  }
+  ~CreatedDevice() {
+    if (created_) {
+      ::SetupDiRemoveDevice(set_, &data_);
+    }
+    if (set_ != INVALID_HANDLE_VALUE) {
+      ::SetupDiDestroyDeviceInfoList(set_);
+    }
+  }
+  CreatedDevice(const CreatedDevice&) = delete;
+  CreatedDevice& operator=(const CreatedDevice&) = delete;
+  bool created() const { return created_; }
+
+ private:
+  HDEVINFO set_;
+  SP_DEVINFO_DATA data_{};
+  bool created_ = false;
+};
+
+std::vector<std::string> MultiSz(const std::vector<std::uint8_t>& bytes) {
+  std::vector<std::string> out;
+  std::string current;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const unsigned unit = bytes[i] | bytes[i + 1] << 8;
+    if (unit == 0) {
+      if (current.empty()) {
+        break;
+      }
+      out.push_back(current);
+      current.clear();
+    } else {
+      current.push_back(static_cast<char>(unit));
+    }
+  }
+  return out;
+}
+
+struct Listed {
+  bool found = false;
+  std::vector<std::string> hardware_ids;
+  std::vector<std::string> description;
+  bool has_power_data = false;
+};
+
+// The created device as the backend lists it.
+Listed FindCreated() {
+  Listed out;
+  std::uint32_t error = 0;
+  auto list = dp::GetPresentDevices(&error);
+  EXPECT_TRUE(list) << error;
+  if (!list) {
+    return out;
+  }
+  for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
+    std::vector<std::uint8_t> ids(1024);
+    if (!list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) ||
+        MultiSz(ids).front() != "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
+      continue;
+    }
+    out.found = true;
+    out.hardware_ids = MultiSz(ids);
+    std::vector<std::uint8_t> desc(1024);
+    EXPECT_TRUE(list->ReadProperty(dp::DeviceProperty::kDeviceDesc, desc));
+    out.description = MultiSz(desc);
+    std::vector<std::uint8_t> power(56);
+    out.has_power_data = list->ReadProperty(dp::DeviceProperty::kDevicePowerData, power);
+  }
+  EXPECT_EQ(error, dp::kErrorNoMoreItems);
+  return out;
+}
+
+TEST(DeviceWinTest, CreatedDeviceIsListedWithItsHardwareIds) {
+  CreatedDevice device;
+  ASSERT_TRUE(device.created()) << ::GetLastError();
+  const Listed listed = FindCreated();
+  ASSERT_TRUE(listed.found);
+  EXPECT_THAT(listed.hardware_ids,
+              ElementsAre("USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C", "USB\\VID_7A3F&PID_0B41&MI_0C"));
+  EXPECT_THAT(listed.description, ElementsAre("LTE Module MBIM"));
+  // A hardware id list does not fit a buffer shorter than itself.
+  std::uint32_t error = 0;
+  auto list = dp::GetPresentDevices(&error);
+  ASSERT_TRUE(list);
+  bool refused = false;
+  for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
+    std::vector<std::uint8_t> ids(1024);
+    if (list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) &&
+        MultiSz(ids).front() == "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
+      std::vector<std::uint8_t> small(sizeof kHardwareIds - 2);
+      refused = !list->ReadProperty(dp::DeviceProperty::kHardwareId, small);
+    }
+  }
+  EXPECT_TRUE(refused);
+}
+
+TEST(DeviceWinTest, GetTessaryHwidFindsTheCreatedDevice) {
+  CreatedDevice device;
+  ASSERT_TRUE(device.created());
+  if (!FindCreated().has_power_data) {
+    // Wine's SetupAPI has no SPDRP_DEVICE_POWER_DATA, and the helper considers only
+    // devices with power data.
+    GTEST_SKIP() << "this SetupAPI gives devices no power data (Wine)";
+  }
+  std::string hwid;
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);
+  EXPECT_EQ(hwid, "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C");
+}
+
+// A driver key under the network class key, deleted again by the destructor.
+class DriverKey {
+ public:
+  DriverKey(const char* name, const std::string& cfg_id, const std::string& instance_id)
+      : name_(name) {
+    // A fresh Wine prefix has no network class key yet.
+    HKEY made = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE,
+                          L"System\\CurrentControlSet\\Control\\Class\\"
+                          L"{4D36E972-E325-11CE-BFC1-08002BE10318}",
+                          0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
+                          nullptr) == ERROR_SUCCESS) {
+      ::RegCloseKey(made);
+    }
+    HKEY klass =
+        ::SetupDiOpenClassRegKeyExW(&kNetClass, KEY_ALL_ACCESS, DIOCR_INSTALLER, nullptr, nullptr);
+    if (klass == INVALID_HANDLE_VALUE) {
+      return;
+    }
+    HKEY key = nullptr;
+    ok_ = ::RegCreateKeyExA(klass, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
+          ERROR_SUCCESS;
+    if (ok_) {
+      ::RegSetValueExA(key, "NetCfgInstanceId", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(cfg_id.c_str()),
+                       static_cast<DWORD>(cfg_id.size() + 1));
+      ::RegSetValueExA(key, "DeviceInstanceID", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(instance_id.c_str()),
+                       static_cast<DWORD>(instance_id.size() + 1));
+      ::RegCloseKey(key);
+    }
+    ::RegCloseKey(klass);
+  }
+  ~DriverKey() {
+    HKEY klass =
+        ::SetupDiOpenClassRegKeyExW(&kNetClass, KEY_ALL_ACCESS, DIOCR_INSTALLER, nullptr, nullptr);
+    if (klass != INVALID_HANDLE_VALUE) {
+      ::RegDeleteKeyA(klass, name_);
+      ::RegCloseKey(klass);
+    }
+  }
+  DriverKey(const DriverKey&) = delete;
+  DriverKey& operator=(const DriverKey&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  const char* name_;
+  bool ok_ = false;
+};
+
+TEST(DeviceWinTest, NetClassKeyGivesTheDriverKeysAndTheirValues) {
+  const std::string cfg = "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}";
+  const std::string instance = "usb\\vid_7a3f&pid_0b41&mi_0c\\6&1a2b&0&000c";
+  DriverKey created("9876", cfg, instance);
+  ASSERT_TRUE(created.ok());
+  auto key = dp::OpenNetClassKey();
+  ASSERT_TRUE(key);
+  bool seen = false;
+  for (std::uint32_t i = 0;; ++i) {
+    char name[256];
+    std::uint32_t size = sizeof name;
+    if (key->EnumSubKey(i, name, &size) != dp::kErrorSuccess) {
+      break;
+    }
+    if (std::string(name, size) != "9876") {
+      continue;
+    }
+    seen = true;
+    std::unique_ptr<dp::RegistryKey> sub;
+    ASSERT_EQ(key->OpenSubKey(name, &sub), dp::kErrorSuccess);
+    std::uint8_t data[256];
+    std::uint32_t data_size = sizeof data;
+    ASSERT_EQ(sub->QueryValue("NetCfgInstanceId", data, &data_size), dp::kErrorSuccess);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), data_size), cfg + '\0');
+    data_size = 8;
+    EXPECT_EQ(sub->QueryValue("DeviceInstanceID", data, &data_size), dp::kErrorMoreData);
+    data_size = sizeof data;
+    EXPECT_EQ(sub->QueryValue("Missing", data, &data_size), dp::kErrorFileNotFound);
+  }
+  EXPECT_TRUE(seen);
+  // A name buffer too short for the key's name is refused.
+  char tiny[2];
+  std::uint32_t tiny_size = sizeof tiny;
+  std::uint32_t rc = dp::kErrorSuccess;
+  for (std::uint32_t i = 0; rc != dp::kErrorNoMoreItems; ++i) {
+    tiny_size = sizeof tiny;
+    rc = key->EnumSubKey(i, tiny, &tiny_size);
+    if (rc != dp::kErrorNoMoreItems) {
+      EXPECT_EQ(rc, dp::kErrorMoreData);
+    }
+  }
+}
+
+TEST(DeviceWinTest, AdapterListOfTheMachine) {
+  const std::uint32_t size = dp::GetAdapterListSize(dp::kAfUnspec, 0);
+  ASSERT_GT(size, 0u);
+  std::vector<std::uint8_t> buffer(size);
+  std::vector<dp::AdapterRecord> adapters;
+  ASSERT_EQ(dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters),
+            dp::kErrorSuccess);
+  ASSERT_FALSE(adapters.empty());
+  for (const auto& a : adapters) {
+    EXPECT_FALSE(a.adapter_name.empty());
+  }
+  std::vector<std::uint8_t> tiny(1);
+  EXPECT_EQ(dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, tiny, &adapters),
+            dp::kErrorBufferOverflow);
+}
+
+TEST(DeviceWinTest, MbimCheckFollowsTheFirstMobileBroadbandAdapter) {
+  std::vector<std::uint8_t> buffer(dp::GetAdapterListSize(dp::kAfUnspec, 0));
+  std::vector<dp::AdapterRecord> adapters;
+  dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters);
+  for (const auto& a : adapters) {
+    if (a.if_type == 243) {
+      GTEST_SKIP() << "this machine has a mobile broadband adapter";
+    }
+  }
+  LogCapture capture;
+  std::uint8_t found = 0;
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_EQ(found, 0);
+  EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::IsTessaryMBIMDevcieExist",
+                                           "T i :   not get adapter,return ",
+                                           "T h : - CDeviceHelper::IsTessaryMBIMDevcieExist"));
+}
+
+}  // namespace
+}  // namespace halvorn
