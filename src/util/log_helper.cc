@@ -109,13 +109,16 @@ void LogHelper::InitLogger() {
             kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
         logger->flush_on(spdlog::level::trace);
         spdlog::flush_every(std::chrono::seconds(3));
-        if (self.logger_owner_) {
-          self.retired_.push_back(self.logger_owner_);
+        {
+          std::unique_lock<std::shared_mutex> installing(self.run_lock_);
+          if (self.logger_owner_) {
+            self.retired_.push_back(self.logger_owner_);
+          }
+          self.logger_owner_ = logger;
+          self.logger_.store(logger.get());
+          self.current_file_ = path;
+          self.state_ = State::kRunning;
         }
-        self.logger_owner_ = logger;
-        self.logger_.store(logger.get());
-        self.current_file_ = path;
-        self.state_ = State::kRunning;
 
         // The IsAll switch is read with the level off: these lines never reach the file.
         logger->set_level(spdlog::level::off);
@@ -142,6 +145,8 @@ void LogHelper::Shutdown() {
   if (self.state_ != State::kRunning) {
     return;
   }
+  // Waits for writers still inside the logger; later ones find the facade stopped.
+  std::unique_lock<std::shared_mutex> stopping(self.run_lock_);
   self.state_ = State::kStopped;
   self.current_file_.clear();
   spdlog::drop_all();
@@ -159,6 +164,7 @@ void LogHelper::PrintV(unsigned code,
                        const char* format,
                        std::span<const PrintfArg> args) {
   std::lock_guard<std::mutex> lock(print_lock_);
+  std::shared_lock<std::shared_mutex> in_use(run_lock_);
   spdlog::logger* logger = Running();
   if (logger == nullptr || format == nullptr) {
     return;
@@ -192,6 +198,7 @@ void LogHelper::PrintV(unsigned code,
 
 void LogHelper::Trace(bool enter, const char* tag) {
   // No print lock: the library's queue takes concurrent producers.
+  std::shared_lock<std::shared_mutex> in_use(run_lock_);
   spdlog::logger* logger = Running();
   if (logger == nullptr) {
     return;

@@ -17,6 +17,7 @@
 #include <ctime>
 #include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <span>
 #include <string>
 #include <vector>
@@ -95,6 +96,10 @@ class LogHelper {
 
   std::mutex print_lock_;  // serialises PrintV
   std::mutex state_lock_;  // serialises InitLogger and Shutdown
+  // Held shared by every writer while it uses the logger, and exclusively while the logger is
+  // installed or shut down, so that no line is handed to a logger being torn down. Writers do
+  // not serialise each other through it.
+  std::shared_mutex run_lock_;
   std::atomic<State> state_{State::kNotStarted};
   std::atomic<spdlog::logger*> logger_{nullptr};
   std::shared_ptr<spdlog::logger> logger_owner_;

@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -108,6 +109,40 @@ TEST(LogHelperTest, NothingIsWrittenBeforeStartOrAfterShutdownAndNothingQueuedIs
     ASSERT_EQ(line.find("after shutdown"), std::string::npos);
     ASSERT_EQ(line.find("before start"), std::string::npos);
   }
+}
+
+// Writers that keep logging while the facade shuts down: every line they handed over before
+// the stop is in the file, none is handed to a logger being torn down (ThreadSanitizer and
+// AddressSanitizer watch this one), and none after it.
+TEST(LogHelperTest, ShutdownWhileOtherThreadsWrite) {
+  LogCapture capture;
+  std::atomic<bool> stop{false};
+  std::atomic<int> handed_over{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < 3; ++t) {
+    writers.emplace_back([&, t] {
+      while (!stop) {
+        if (t == 0) {
+          LogHelper::TraceEnter("writer");
+        } else {
+          LogHelper::Print(LogInfo, "writer", "line from %d", t);
+        }
+        handed_over.fetch_add(1);
+      }
+    });
+  }
+  while (handed_over.load() < 2000) {
+    std::this_thread::yield();
+  }
+  LogHelper::Shutdown();
+  const int at_stop = handed_over.load();
+  stop = true;
+  for (auto& w : writers) {
+    w.join();
+  }
+  const auto lines = capture.Lines();
+  EXPECT_GE(lines.size(), 2000u);
+  EXPECT_LE(lines.size(), static_cast<std::size_t>(at_stop) + 3u);
 }
 
 TEST(LogHelperTest, StartUpCreatesEveryMissingFolderLevelAndNamesTheFile) {
