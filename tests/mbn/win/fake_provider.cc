@@ -76,6 +76,9 @@ const Iids& Iid() {
 class Operation;
 class Watcher;
 
+// Registration tokens count up from here: high bits set, low 32 bits 1, 2, 3...
+constexpr std::int64_t kFirstToken = (std::int64_t{7} << 32) + 1;
+
 struct State {
   std::mutex lock;
   FakeScript script{};
@@ -86,7 +89,7 @@ struct State {
   std::vector<std::thread> threads;
   ComPtr<ICommandResultAsyncOperation> held;  // a command completed only on request
   std::set<Watcher*> watchers;                // live watchers
-  std::int64_t next_token = (std::int64_t{7} << 32) + 1;
+  std::int64_t next_token = kFirstToken;
 };
 
 // Never destroyed: threads and objects of the provider may outlive any order of teardown.
@@ -990,6 +993,7 @@ __declspec(dllexport) void WINAPI FakeProviderReset(const FakeScript* script) {
   S().record.factories_alive = factories_alive;
   S().record.objects_alive = objects_alive;
   S().inside_lookup = 0;
+  S().next_token = kFirstToken;
 }
 
 __declspec(dllexport) void WINAPI FakeProviderGetRecord(FakeRecord* record) {
