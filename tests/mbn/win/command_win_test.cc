@@ -21,7 +21,6 @@ namespace halvorn {
 namespace {
 
 using ::testing::Contains;
-using testing::DefaultFakeScript;
 using ::testing::ElementsAre;
 using testing::FakeProvider;
 using testing::LogCapture;
@@ -67,7 +66,7 @@ std::vector<std::uint8_t> BytesOf(const FakeCommand& c) {
 }
 
 TEST_F(CommandWinTest, QueryReadsLevelFourFromTheVendorService) {
-  FakeScript script = DefaultFakeScript();
+  FakeScript script = provider_->DefaultScript();
   script.response[0] = 0x04;
   Start(script);
   LogCapture capture;
@@ -109,7 +108,7 @@ TEST_F(CommandWinTest, QueryReadsLevelFourFromTheVendorService) {
 }
 
 TEST_F(CommandWinTest, SetSendsLevelOne) {
-  Start(DefaultFakeScript());
+  Start(provider_->DefaultScript());
   LogCapture capture;
   EXPECT_TRUE(helper_->SetMbimCfun());
   EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CMbnWinRtHelper::SetMbimCfun",  //
@@ -241,7 +240,7 @@ TEST_P(CommandOutcomeTest, QueryAndSet) {
   const Outcome& o = GetParam();
   for (bool query : {true, false}) {
     SCOPED_TRACE(query ? "query" : "set");
-    FakeScript script = DefaultFakeScript();
+    FakeScript script = provider_->DefaultScript();
     o.script(script);
     Start(script);
     LogCapture capture;
@@ -268,7 +267,7 @@ INSTANTIATE_TEST_SUITE_P(Outcomes,
                          [](const auto& param_info) { return std::string(param_info.param.name); });
 
 TEST_F(CommandWinTest, NoModemAsksForNoDeviceService) {
-  FakeScript script = DefaultFakeScript();
+  FakeScript script = provider_->DefaultScript();
   script.modem_lookups_present = 0;
   Start(script);
   std::int32_t level = 3;
@@ -284,7 +283,7 @@ TEST_F(CommandWinTest, NoModemAsksForNoDeviceService) {
 TEST_F(CommandWinTest, NoAnswerWithinTheWaitAndALateAnswer) {
   for (bool query : {true, false}) {
     SCOPED_TRACE(query ? "query" : "set");
-    FakeScript script = DefaultFakeScript();
+    FakeScript script = provider_->DefaultScript();
     script.completion = kCompleteNever;
     Start(script);
     LogCapture capture;

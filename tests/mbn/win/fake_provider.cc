@@ -79,9 +79,25 @@ class Watcher;
 // Registration tokens count up from here: high bits set, low 32 bits 1, 2, 3...
 constexpr std::int64_t kFirstToken = (std::int64_t{7} << 32) + 1;
 
+FakeScript DefaultScript() {
+  FakeScript s{};
+  s.modem_lookups_present = -1;
+  s.has_service = 1;
+  s.has_session = 1;
+  s.fail_at = kFailNone;
+  s.fail_hr = S_OK;
+  s.completion = kCompleteBeforeAttach;
+  s.final_status = static_cast<std::int32_t>(AsyncStatus::kCompleted);
+  s.response_length = 4;
+  s.response[0] = 0x01;
+  s.factories_agile = 1;
+  s.require_apartment = 1;
+  return s;
+}
+
 struct State {
   std::mutex lock;
-  FakeScript script{};
+  FakeScript script = DefaultScript();
   FakeRecord record{};
   std::condition_variable rendezvous;
   int inside_lookup = 0;
@@ -955,6 +971,17 @@ __declspec(dllexport) HRESULT WINAPI
     return E_POINTER;
   }
   *factory = nullptr;
+  // The runtime unloads a provider whose lookup failed; the record must survive that (a
+  // refused lookup is part of what the tests look at), so the module stays for good.
+  static const bool pinned = [] {
+    HMODULE self = nullptr;
+    return GetModuleHandleExW(
+               GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+               reinterpret_cast<LPCWSTR>(&DllGetActivationFactory), &self) != 0;
+  }();
+  if (!pinned) {
+    return E_UNEXPECTED;
+  }
   UINT32 length = 0;
   const wchar_t* raw = WindowsGetStringRawBuffer(class_id, &length);
   FakeClass kind = kClassModem;
@@ -982,6 +1009,10 @@ __declspec(dllexport) HRESULT WINAPI
   Record([kind](FakeRecord& r) { ++r.lookups[kind]; });
   *factory = new Factory(kind);
   return S_OK;
+}
+
+__declspec(dllexport) void WINAPI FakeProviderDefaultScript(FakeScript* script) {
+  *script = DefaultScript();
 }
 
 __declspec(dllexport) void WINAPI FakeProviderReset(const FakeScript* script) {

@@ -54,23 +54,6 @@ bool Bind(HMODULE module, const char* name, Fn* fn) {
 
 }  // namespace
 
-FakeScript DefaultFakeScript() {
-  FakeScript s{};
-  s.modem_lookups_present = -1;
-  s.has_service = 1;
-  s.has_session = 1;
-  s.fail_at = kFailNone;
-  s.fail_hr = S_OK;
-  s.completion = kCompleteBeforeAttach;
-  s.final_status = 1;  // Completed
-  s.status_code = 0;
-  s.response_length = 4;
-  s.response[0] = 0x01;
-  s.factories_agile = 1;
-  s.require_apartment = 1;
-  return s;
-}
-
 FakeProvider* FakeProvider::Get() {
   static FakeProvider* const provider = [] {
     auto* p = new FakeProvider;
@@ -94,7 +77,8 @@ std::string FakeProvider::Load() {
   if (module == nullptr) {
     return "LoadLibraryW failed: " + std::to_string(GetLastError());
   }
-  if (!Bind(module, "FakeProviderReset", &reset_) ||
+  if (!Bind(module, "FakeProviderDefaultScript", &default_script_) ||
+      !Bind(module, "FakeProviderReset", &reset_) ||
       !Bind(module, "FakeProviderGetRecord", &get_record_) ||
       !Bind(module, "FakeProviderCompleteHeld", &complete_held_) ||
       !Bind(module, "FakeProviderRaiseAccountEvent", &raise_account_event_) ||

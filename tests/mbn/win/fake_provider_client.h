@@ -14,16 +14,18 @@
 
 namespace halvorn::testing {
 
-// A modem with the vendor service that answers every command at once with status 0 and the
-// level 1; agile factories; lookups outside an apartment refused as the system does.
-FakeScript DefaultFakeScript();
-
 class FakeProvider {
  public:
   // The registered and loaded provider; null, with a line on standard error saying why, when
   // it cannot be set up.
   static FakeProvider* Get();
 
+  // The provider's initial script (see FakeProviderDefaultScriptFn).
+  FakeScript DefaultScript() const {
+    FakeScript script{};
+    default_script_(&script);
+    return script;
+  }
   void Reset(const FakeScript& script) const { reset_(&script); }
   FakeRecord Record() const {
     FakeRecord record{};
@@ -38,6 +40,7 @@ class FakeProvider {
   FakeProvider() = default;
   std::string Load();
 
+  FakeProviderDefaultScriptFn default_script_ = nullptr;
   FakeProviderResetFn reset_ = nullptr;
   FakeProviderGetRecordFn get_record_ = nullptr;
   FakeProviderCompleteHeldFn complete_held_ = nullptr;

@@ -99,6 +99,10 @@ struct FakeRecord {
   std::int32_t events_delivered;
 };
 
+// The script the provider starts with: one modem with the vendor service that answers every
+// command at once with status 0 and level 1; agile factories; lookups outside an apartment
+// refused as the system's runtime does.
+typedef void(WINAPI* FakeProviderDefaultScriptFn)(FakeScript* script);
 // Resets the record and sets the script; objects made before keep working.
 typedef void(WINAPI* FakeProviderResetFn)(const FakeScript* script);
 // Copies the record.

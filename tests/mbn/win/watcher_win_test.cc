@@ -19,7 +19,6 @@
 namespace halvorn {
 namespace {
 
-using testing::DefaultFakeScript;
 using ::testing::ElementsAre;
 using testing::FakeProvider;
 using testing::LogCapture;
@@ -114,7 +113,7 @@ class WatcherWinTest : public ::testing::Test {
 };
 
 TEST_F(WatcherWinTest, AccountPresentAtStartQueuesATaskThenEnumerationEnds) {
-  FakeScript script = DefaultFakeScript();
+  FakeScript script = provider_->DefaultScript();
   script.accounts_at_start = 1;
   Start(script);
   LogCapture capture;
@@ -149,7 +148,7 @@ TEST_F(WatcherWinTest, AccountPresentAtStartQueuesATaskThenEnumerationEnds) {
 }
 
 TEST_F(WatcherWinTest, NoAccountAtStartOnlyEndsTheEnumeration) {
-  Start(DefaultFakeScript());
+  Start(provider_->DefaultScript());
   LogCapture capture;
   InitAndStart();
   EXPECT_THAT(HandlerLines(capture.Lines()),
@@ -160,7 +159,7 @@ TEST_F(WatcherWinTest, NoAccountAtStartOnlyEndsTheEnumeration) {
 }
 
 TEST_F(WatcherWinTest, AccountsAddedAndRemovedLater) {
-  Start(DefaultFakeScript());
+  Start(provider_->DefaultScript());
   InitAndStart();
   {
     LogCapture capture;
@@ -180,7 +179,7 @@ TEST_F(WatcherWinTest, AccountsAddedAndRemovedLater) {
 }
 
 TEST_F(WatcherWinTest, SecondInitRegistersNothingAndStartSeesTheRunningWatcher) {
-  Start(DefaultFakeScript());
+  Start(provider_->DefaultScript());
   InitAndStart();
   LogCapture capture;
   helper_->Init();
@@ -274,7 +273,7 @@ class WatcherFailureTest : public WatcherWinTest,
 
 TEST_P(WatcherFailureTest, IsLoggedAndTheServiceGoesOn) {
   const WatcherFailure& f = GetParam();
-  FakeScript script = DefaultFakeScript();
+  FakeScript script = provider_->DefaultScript();
   script.fail_at = f.at;
   script.fail_hr = f.hr;
   Start(script);
