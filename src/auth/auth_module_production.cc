@@ -1,0 +1,13 @@
+// Kept apart from auth_module_wiring.cc: only programs that run the real modem helper pull
+// this in.
+
+#include "auth/auth_module_wiring.h"
+#include "mbn/mbn_helper.h"
+
+namespace halvorn {
+
+void InstallProductionAuthModuleJob() {
+  SetAuthModuleJob(MakeAuthModuleJob(AuthModuleCollaboratorsFor(CMbnWinRtHelper::Instance())));
+}
+
+}  // namespace halvorn
