@@ -109,7 +109,7 @@ class ScopedBusError {
   std::string text() const { return error_.message != nullptr ? error_.message : ""; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 bool PollUntil(const std::function<bool()>& reached) {

@@ -73,7 +73,7 @@ class ScopedBusError {
   sd_bus_error* get() { return &error_; }
 
  private:
-  sd_bus_error error_ = SD_BUS_ERROR_NULL;
+  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 // An sd-bus result (negative errno on failure) as this interface's error code; the thread's
