@@ -1,11 +1,18 @@
 #include "tasks/production_hooks.h"
 
+#include "mbn/mbn_helper.h"
 #include "util/common_util.h"
 
 namespace halvorn {
 
 TaskManagerHooks ProductionTaskManagerHooks() {
   TaskManagerHooks hooks;
+  // The process-wide modem helper prepares and starts its account watcher when the
+  // process-wide manager is made; its added-account handler files tasks with that manager.
+  hooks.initModemHelper = [] { CMbnWinRtHelper::Instance().Init(); };
+  hooks.startAccountWatcher = [] {
+    CMbnWinRtHelper::Instance().StartMobileBroadbandAccountWatcher();
+  };
   hooks.restartService = [] { CommonUtil::RestartService(); };
   return hooks;
 }

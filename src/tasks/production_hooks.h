@@ -8,11 +8,9 @@
 namespace halvorn {
 
 // The production hooks of the process-wide manager: the system clock, sleeper and thread
-// starter, and CommonUtil::RestartService for the give-up of an authorisation task. The
-// service passes them to CTaskManager::installProcessHooks before its first getInstance.
-// The modem watcher hooks (CMbnWinRtHelper::Init, StartMobileBroadbandAccountWatcher) are
-// bound here once the mobile-broadband helper exists; until then they stay empty and no
-// watcher is started.
+// starter, the process-wide modem helper's Init and StartMobileBroadbandAccountWatcher, and
+// CommonUtil::RestartService for the give-up of an authorisation task. The service passes them
+// to CTaskManager::installProcessHooks before its first getInstance.
 TaskManagerHooks ProductionTaskManagerHooks();
 
 }  // namespace halvorn
