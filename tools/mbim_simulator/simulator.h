@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "modem.h"
-#include "scoped_fd.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn::mbimsim {
 

@@ -16,7 +16,7 @@
 #include <thread>
 #include <vector>
 
-#include "mbn/linux/scoped_fd.h"
+#include "util/linux/scoped_fd.h"
 #include "mbn/linux/udev_types.h"
 #include "mbn/mbn_platform.h"
 

@@ -20,7 +20,7 @@
 #include <thread>
 
 #include "client/libmbim_client.h"
-#include "scoped_fd.h"
+#include "util/linux/scoped_fd.h"
 #include "simulator.h"
 #include "subprocess.h"
 

@@ -14,7 +14,7 @@
 #include <chrono>
 #include <thread>
 
-#include "scoped_fd.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn::mbimsim {
 namespace {

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "scoped_fd.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn::mbimsim {
 

@@ -1,13 +1,13 @@
 // Ownership of a POSIX file descriptor.
 
-#ifndef HALVORN_TOOLS_MBIM_SIMULATOR_SCOPED_FD_H_
-#define HALVORN_TOOLS_MBIM_SIMULATOR_SCOPED_FD_H_
+#ifndef HALVORN_UTIL_LINUX_SCOPED_FD_H_
+#define HALVORN_UTIL_LINUX_SCOPED_FD_H_
 
 #include <unistd.h>
 
 #include <utility>
 
-namespace halvorn::mbimsim {
+namespace halvorn {
 
 // Owns one file descriptor and closes it when destroyed or reset. Movable, not copyable.
 class ScopedFd {
@@ -43,6 +43,6 @@ class ScopedFd {
   int fd_ = -1;
 };
 
-}  // namespace halvorn::mbimsim
+}  // namespace halvorn
 
-#endif  // HALVORN_TOOLS_MBIM_SIMULATOR_SCOPED_FD_H_
+#endif  // HALVORN_UTIL_LINUX_SCOPED_FD_H_
