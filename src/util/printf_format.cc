@@ -61,26 +61,26 @@ namespace {
 
 enum class Width { k8, k16, k32, k64 };
 
-// One conversion specification, as parsed from the format.
-struct Spec {
+// One conversion as parsed from the format: flags, width, precision, length, character.
+struct Conversion {
   std::string flags;
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
   Width size = Width::k32;
   bool wide = false;  // "l", "w" or "S": the string or character argument is wide
-  char conv = 0;
+  char letter = 0;    // the conversion character
 };
 
-// Formats a single value with a one-conversion format built from `spec`, `length` and `conv`.
+// Formats a single value with a one-conversion format built from `cv`, `length` and `conv`.
 template <class T>
-void AppendOne(std::string& out, const Spec& spec, const char* length, char conv, T value) {
+void AppendOne(std::string& out, const Conversion& cv, const char* length, char conv, T value) {
   char fmt[48];
-  std::string head = "%" + spec.flags;
-  if (spec.width >= 0) {
-    head += std::to_string(spec.width);
+  std::string head = "%" + cv.flags;
+  if (cv.width >= 0) {
+    head += std::to_string(cv.width);
   }
-  if (spec.precision >= 0) {
-    head += "." + std::to_string(spec.precision);
+  if (cv.precision >= 0) {
+    head += "." + std::to_string(cv.precision);
   }
   std::snprintf(fmt, sizeof fmt, "%s%s%c", head.c_str(), length, conv);
   char stack[128];
@@ -128,12 +128,12 @@ std::uint64_t NarrowUnsigned(std::uint64_t v, Width w) {
   return v;
 }
 
-// Pads `text` to the spec's width (strings and characters).
-void AppendPadded(std::string& out, const Spec& spec, std::string_view text) {
-  std::size_t pad = spec.width > static_cast<int>(text.size())
-                        ? static_cast<std::size_t>(spec.width) - text.size()
+// Pads `text` to the conversion's width (strings and characters).
+void AppendPadded(std::string& out, const Conversion& cv, std::string_view text) {
+  std::size_t pad = cv.width > static_cast<int>(text.size())
+                        ? static_cast<std::size_t>(cv.width) - text.size()
                         : 0;
-  bool left = spec.flags.find('-') != std::string::npos;
+  bool left = cv.flags.find('-') != std::string::npos;
   if (!left) {
     out.append(pad, ' ');
   }
@@ -172,26 +172,26 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       ++i;
       continue;
     }
-    Spec spec;
+    Conversion cv;
     while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
-      spec.flags.push_back(format[i++]);
+      cv.flags.push_back(format[i++]);
     }
     if (i < n && format[i] == '*') {
       ++i;
       const PrintfArg* a = take();
       int w = a != nullptr ? static_cast<int>(a->AsSigned()) : 0;
       if (w < 0) {
-        spec.flags.push_back('-');
+        cv.flags.push_back('-');
         w = -w;
       }
-      spec.width = std::min(w, 4096);
+      cv.width = std::min(w, 4096);
     } else {
       int w = -1;
       while (i < n && format[i] >= '0' && format[i] <= '9') {
         w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
         w = std::min(w, 4096);
       }
-      spec.width = w;
+      cv.width = w;
     }
     if (i < n && format[i] == '.') {
       ++i;
@@ -199,48 +199,48 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
         ++i;
         const PrintfArg* a = take();
         int p = a != nullptr ? static_cast<int>(a->AsSigned()) : -1;
-        spec.precision = p < 0 ? -1 : std::min(p, 4096);
+        cv.precision = p < 0 ? -1 : std::min(p, 4096);
       } else {
         int p = 0;
         while (i < n && format[i] >= '0' && format[i] <= '9') {
           p = std::min(p * 10 + (format[i++] - '0'), 4096);
         }
-        spec.precision = p;
+        cv.precision = p;
       }
     }
     // Length modifiers with their Windows meaning.
     auto starts = [&](std::string_view s) { return format.substr(i, s.size()) == s; };
     if (starts("I64")) {
-      spec.size = Width::k64;
+      cv.size = Width::k64;
       i += 3;
     } else if (starts("I32")) {
-      spec.size = Width::k32;
+      cv.size = Width::k32;
       i += 3;
     } else if (starts("hh")) {
-      spec.size = Width::k8;
+      cv.size = Width::k8;
       i += 2;
     } else if (starts("ll")) {
-      spec.size = Width::k64;
+      cv.size = Width::k64;
       i += 2;
     } else if (i < n) {
       switch (format[i]) {
         case 'h':
-          spec.size = Width::k16;
+          cv.size = Width::k16;
           ++i;
           break;
         case 'l':
-          spec.wide = true;  // %ls, %lc; integers stay 32 bits
+          cv.wide = true;  // %ls, %lc; integers stay 32 bits
           ++i;
           break;
         case 'w':
-          spec.wide = true;
+          cv.wide = true;
           ++i;
           break;
         case 'I':
         case 'z':
         case 'j':
         case 't':
-          spec.size = Width::k64;
+          cv.size = Width::k64;
           ++i;
           break;
         case 'L':
@@ -254,13 +254,13 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       out.append(format.substr(start));  // incomplete conversion at the end: kept as text
       break;
     }
-    spec.conv = format[i++];
-    switch (spec.conv) {
+    cv.letter = format[i++];
+    switch (cv.letter) {
       case 'd':
       case 'i': {
         const PrintfArg* a = take();
         if (a != nullptr) {
-          AppendOne(out, spec, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), spec.size)));
+          AppendOne(out, cv, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), cv.size)));
         }
         break;
       }
@@ -270,8 +270,8 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'X': {
         const PrintfArg* a = take();
         if (a != nullptr) {
-          AppendOne(out, spec, "ll", spec.conv,
-                    static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), spec.size)));
+          AppendOne(out, cv, "ll", cv.letter,
+                    static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), cv.size)));
         }
         break;
       }
@@ -285,45 +285,45 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'A': {
         const PrintfArg* a = take();
         if (a != nullptr) {
-          AppendOne(out, spec, "", spec.conv, a->AsDouble());
+          AppendOne(out, cv, "", cv.letter, a->AsDouble());
         }
         break;
       }
       case 'C':
-        spec.wide = true;
+        cv.wide = true;
         [[fallthrough]];
       case 'c': {
         const PrintfArg* a = take();
         if (a != nullptr) {
           std::string ch;
-          if (spec.wide) {
+          if (cv.wide) {
             wchar_t w = static_cast<wchar_t>(a->AsUnsigned());
             ch = platform::WideToNarrow(std::wstring_view(&w, 1));
           } else {
             ch.push_back(static_cast<char>(a->AsUnsigned()));
           }
-          AppendPadded(out, spec, ch);
+          AppendPadded(out, cv, ch);
         }
         break;
       }
       case 'S':
-        spec.wide = true;
+        cv.wide = true;
         [[fallthrough]];
       case 's': {
         const PrintfArg* a = take();
         if (a != nullptr) {
           std::string text = a->AsNarrow();
-          if (spec.precision >= 0 && text.size() > static_cast<std::size_t>(spec.precision)) {
-            text.resize(static_cast<std::size_t>(spec.precision));
+          if (cv.precision >= 0 && text.size() > static_cast<std::size_t>(cv.precision)) {
+            text.resize(static_cast<std::size_t>(cv.precision));
           }
-          AppendPadded(out, spec, text);
+          AppendPadded(out, cv, text);
         }
         break;
       }
       case 'p': {
         const PrintfArg* a = take();
         if (a != nullptr) {
-          Spec p;
+          Conversion p;
           p.flags = "0";
           p.width = 16;
           AppendOne(
