@@ -111,11 +111,7 @@ void LogHelper::InitLogger() {
         spdlog::flush_every(std::chrono::seconds(3));
         {
           std::unique_lock<std::shared_mutex> installing(self.run_lock_);
-          if (self.logger_owner_) {
-            self.retired_.push_back(self.logger_owner_);
-          }
-          self.logger_owner_ = logger;
-          self.logger_.store(logger.get());
+          self.logger_ = logger;
           self.current_file_ = path;
           self.state_ = State::kRunning;
         }
@@ -156,7 +152,7 @@ void LogHelper::Shutdown() {
 }
 
 spdlog::logger* LogHelper::Running() const {
-  return state_ == State::kRunning ? logger_.load() : nullptr;
+  return state_ == State::kRunning ? logger_.get() : nullptr;
 }
 
 void LogHelper::PrintV(unsigned code,

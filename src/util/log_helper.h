@@ -12,7 +12,6 @@
 #ifndef HALVORN_UTIL_LOG_HELPER_H_
 #define HALVORN_UTIL_LOG_HELPER_H_
 
-#include <atomic>
 #include <cstddef>
 #include <ctime>
 #include <memory>
@@ -20,7 +19,6 @@
 #include <shared_mutex>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "util/printf_format.h"
 
@@ -92,6 +90,7 @@ class LogHelper {
 
   LogHelper() = default;
   void Trace(bool enter, const char* tag);
+  // The logger while running, else null. Call with run_lock_ held.
   spdlog::logger* Running() const;
 
   std::mutex print_lock_;  // serialises PrintV
@@ -100,11 +99,10 @@ class LogHelper {
   // installed or shut down, so that no line is handed to a logger being torn down. Writers do
   // not serialise each other through it.
   std::shared_mutex run_lock_;
-  std::atomic<State> state_{State::kNotStarted};
-  std::atomic<spdlog::logger*> logger_{nullptr};
-  std::shared_ptr<spdlog::logger> logger_owner_;
-  // Loggers of earlier runs stay alive: a thread may still hold their raw pointer.
-  std::vector<std::shared_ptr<spdlog::logger>> retired_;
+  // Written only under state_lock_ and run_lock_ (exclusive) together; read under either.
+  State state_ = State::kNotStarted;
+  // Kept after Shutdown (a logger without its pool); replaced by a later InitLogger.
+  std::shared_ptr<spdlog::logger> logger_;
   std::string current_file_;
 };
 
