@@ -108,6 +108,23 @@ std::vector<ReceivedCommand> Simulator::received() const {
   return modem_.received();
 }
 
+std::vector<std::string> Simulator::VendorCommands() const {
+  std::vector<std::string> out;
+  for (const ReceivedCommand& r : received()) {
+    if (r.command.service != kVendorService) {
+      continue;
+    }
+    std::string line = r.command.command_type == kCommandSet ? "set " : "query ";
+    for (std::uint8_t b : r.command.data) {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      line += kHex[b >> 4];
+      line += kHex[b & 15];
+    }
+    out.push_back(std::move(line));
+  }
+  return out;
+}
+
 bool Simulator::WaitForVanish(std::chrono::milliseconds timeout) const {
   std::unique_lock<std::mutex> lock(mutex_);
   return vanished_cv_.wait_for(lock, timeout, [this] { return vanished_.load(); });

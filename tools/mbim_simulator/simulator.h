@@ -55,6 +55,9 @@ class Simulator {
   std::int32_t level() const;
   bool is_open() const;
   std::vector<ReceivedCommand> received() const;
+  // The vendor-service commands received so far, in order, as "query 00" / "set 01000000"
+  // (the kind, then the request bytes in upper-case hex).
+  std::vector<std::string> VendorCommands() const;
   bool vanished() const { return vanished_.load(); }
 
   // Waits until the device has vanished (by a fault or Vanish()), at most `timeout`.

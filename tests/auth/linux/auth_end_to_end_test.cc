@@ -56,24 +56,6 @@ CTaskManager* NoManager() {
   return nullptr;
 }
 
-// The vendor commands the modem received, as "query 00" / "set 01000000".
-std::vector<std::string> VendorCommands(const Simulator& simulator) {
-  std::vector<std::string> out;
-  for (const mbimsim::ReceivedCommand& r : simulator.received()) {
-    if (r.command.service != mbimsim::kVendorService) {
-      continue;
-    }
-    std::string line = r.command.command_type == mbimsim::kCommandSet ? "set " : "query ";
-    for (std::uint8_t b : r.command.data) {
-      char hex[3];
-      std::snprintf(hex, sizeof(hex), "%02X", b);
-      line += hex;
-    }
-    out.push_back(line);
-  }
-  return out;
-}
-
 // One laptop and what the job does on it.
 struct Case {
   const char* name;
@@ -301,7 +283,7 @@ TEST_P(AuthEndToEndTest, OneRun) {
 
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(retry, c.retry);
-  EXPECT_THAT(VendorCommands(*simulator_), ElementsAreArray(c.commands));
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAreArray(c.commands));
   EXPECT_EQ(simulator_->level(), c.final_level);
   EXPECT_FALSE(simulator_->is_open());
   EXPECT_EQ(sleeps, c.sleeps);

@@ -41,24 +41,6 @@ CTaskManager* NoManager() {
   return nullptr;
 }
 
-// The vendor commands the modem received, as "query 00" / "set 01000000".
-std::vector<std::string> VendorCommands(const Simulator& simulator) {
-  std::vector<std::string> out;
-  for (const mbimsim::ReceivedCommand& r : simulator.received()) {
-    if (r.command.service != mbimsim::kVendorService) {
-      continue;
-    }
-    std::string line = r.command.command_type == mbimsim::kCommandSet ? "set " : "query ";
-    for (std::uint8_t b : r.command.data) {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      line += kHex[b >> 4];
-      line += kHex[b & 15];
-    }
-    out.push_back(line);
-  }
-  return out;
-}
-
 class MbimEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -112,7 +94,7 @@ TEST_F(MbimEndToEndTest, QueryReadsLevelFourWithEveryLine) {
                           "T i :   -SendQueryCommandAsync",                            //
                           "T i :   query command complete. cfun mode = 4.",            //
                           "T h : - CMbnWinRtHelper::GetMbimCfun"));
-  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("query 00"));
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00"));
   EXPECT_FALSE(simulator_->is_open());  // the session was closed
 }
 
@@ -134,7 +116,7 @@ TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
                           "T i :   set cfun successful.",          //
                           "T h : - CMbnWinRtHelper::SetMbimCfun"));
   EXPECT_EQ(simulator_->level(), 1);
-  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("set 01000000"));
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("set 01000000"));
   EXPECT_FALSE(simulator_->is_open());
 }
 
@@ -296,7 +278,7 @@ TEST_F(MbimEndToEndTest, NoAnswerEndsAsStartedAndTheNextCommandWorks) {
   const std::vector<std::string> lines = capture.Lines();
   EXPECT_THAT(lines, Contains("T e :   async_state = Started"));
   EXPECT_THAT(lines, Contains("T i :   async_state = Started"));
-  EXPECT_THAT(VendorCommands(*simulator_), ElementsAre("query 00", "set 01000000", "query 00"));
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000", "query 00"));
 }
 
 TEST_F(MbimEndToEndTest, AnAnswerAfterTheWaitChangesNothing) {
