@@ -2,65 +2,38 @@
 // with SetupDiCreateDeviceInfoW carrying a vendor hardware id, a driver key of the network
 // class, and the machine's adapter list.
 
-#include <windows.h>
-// windows.h first: SetupAPI depends on it.
-#include <setupapi.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "device/device_helper.h"
 #include "device/device_platform.h"
+#include "device/win/win_devices.h"
 #include "support/log_capture.h"
 
 namespace halvorn {
 namespace {
 
 namespace dp = device_platform;
+using testing::DriverKey;
 using ::testing::ElementsAre;
 using testing::LogCapture;
 
-constexpr GUID kNetClass = {0x4D36E972,
-                            0xE325,
-                            0x11CE,
-                            {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 constexpr wchar_t kInstanceId[] = L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNTEST&0&000C";
 // REG_MULTI_SZ: two ids and the empty string that ends the list.
 constexpr wchar_t kHardwareIds[] =
     L"USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C\0USB\\VID_7A3F&PID_0B41&MI_0C\0";
 
-// A registered device of the network class, removed again by the destructor.
-class CreatedDevice {
+// The test device: instance id, description and hardware ids as the tests below expect.
+class TestDevice : public testing::CreatedDevice {
  public:
-  CreatedDevice() : set_(::SetupDiCreateDeviceInfoList(&kNetClass, nullptr)) {
-    data_.cbSize = sizeof data_;
-    created_ = set_ != INVALID_HANDLE_VALUE &&
-               ::SetupDiCreateDeviceInfoW(set_, kInstanceId, &kNetClass, L"LTE Module MBIM",
-                                          nullptr, 0, &data_) &&
-               ::SetupDiSetDeviceRegistryPropertyW(set_, &data_, SPDRP_HARDWAREID,
-                                                   reinterpret_cast<const BYTE*>(kHardwareIds),
-                                                   sizeof kHardwareIds) &&
-               ::SetupDiRegisterDeviceInfo(set_, &data_, 0, nullptr, nullptr, nullptr);
-  }
-  ~CreatedDevice() {
-    if (created_) {
-      ::SetupDiRemoveDevice(set_, &data_);
-    }
-    if (set_ != INVALID_HANDLE_VALUE) {
-      ::SetupDiDestroyDeviceInfoList(set_);
-    }
-  }
-  CreatedDevice(const CreatedDevice&) = delete;
-  CreatedDevice& operator=(const CreatedDevice&) = delete;
-  bool created() const { return created_; }
-
- private:
-  HDEVINFO set_;
-  SP_DEVINFO_DATA data_{};
-  bool created_ = false;
+  TestDevice()
+      : CreatedDevice(kInstanceId,
+                      L"LTE Module MBIM",
+                      std::wstring(kHardwareIds, std::size(kHardwareIds) - 1)) {}
 };
 
 std::vector<std::string> MultiSz(const std::vector<std::uint8_t>& bytes) {
@@ -116,7 +89,7 @@ Listed FindCreated() {
 }
 
 TEST(DeviceWinTest, CreatedDeviceIsListedWithItsHardwareIds) {
-  CreatedDevice device;
+  TestDevice device;
   ASSERT_TRUE(device.created()) << ::GetLastError();
   const Listed listed = FindCreated();
   ASSERT_TRUE(listed.found);
@@ -140,7 +113,7 @@ TEST(DeviceWinTest, CreatedDeviceIsListedWithItsHardwareIds) {
 }
 
 TEST(DeviceWinTest, GetTessaryHwidFindsTheCreatedDevice) {
-  CreatedDevice device;
+  TestDevice device;
   ASSERT_TRUE(device.created());
   if (!FindCreated().has_power_data) {
     // Wine's SetupAPI has no SPDRP_DEVICE_POWER_DATA, and the helper considers only
@@ -151,56 +124,6 @@ TEST(DeviceWinTest, GetTessaryHwidFindsTheCreatedDevice) {
   EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);
   EXPECT_EQ(hwid, "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C");
 }
-
-// A driver key under the network class key, deleted again by the destructor.
-class DriverKey {
- public:
-  DriverKey(const char* name, const std::string& cfg_id, const std::string& instance_id)
-      : name_(name) {
-    // A fresh Wine prefix has no network class key yet.
-    HKEY made = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE,
-                          L"System\\CurrentControlSet\\Control\\Class\\"
-                          L"{4D36E972-E325-11CE-BFC1-08002BE10318}",
-                          0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &made,
-                          nullptr) == ERROR_SUCCESS) {
-      ::RegCloseKey(made);
-    }
-    HKEY klass =
-        ::SetupDiOpenClassRegKeyExW(&kNetClass, KEY_ALL_ACCESS, DIOCR_INSTALLER, nullptr, nullptr);
-    if (klass == INVALID_HANDLE_VALUE) {
-      return;
-    }
-    HKEY key = nullptr;
-    ok_ = ::RegCreateKeyExA(klass, name, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) ==
-          ERROR_SUCCESS;
-    if (ok_) {
-      ::RegSetValueExA(key, "NetCfgInstanceId", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(cfg_id.c_str()),
-                       static_cast<DWORD>(cfg_id.size() + 1));
-      ::RegSetValueExA(key, "DeviceInstanceID", 0, REG_SZ,
-                       reinterpret_cast<const BYTE*>(instance_id.c_str()),
-                       static_cast<DWORD>(instance_id.size() + 1));
-      ::RegCloseKey(key);
-    }
-    ::RegCloseKey(klass);
-  }
-  ~DriverKey() {
-    HKEY klass =
-        ::SetupDiOpenClassRegKeyExW(&kNetClass, KEY_ALL_ACCESS, DIOCR_INSTALLER, nullptr, nullptr);
-    if (klass != INVALID_HANDLE_VALUE) {
-      ::RegDeleteKeyA(klass, name_);
-      ::RegCloseKey(klass);
-    }
-  }
-  DriverKey(const DriverKey&) = delete;
-  DriverKey& operator=(const DriverKey&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  const char* name_;
-  bool ok_ = false;
-};
 
 TEST(DeviceWinTest, NetClassKeyGivesTheDriverKeysAndTheirValues) {
   const std::string cfg = "{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}";

@@ -21,6 +21,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <string_view>
 #include <thread>
@@ -354,11 +355,41 @@ class DataWriter final : public Counted<DataWriter>, public Implements<DataWrite
   std::vector<std::uint8_t> pending_;
 };
 
+// What a modem that keeps its level answered to one command.
+struct Answer {
+  std::uint32_t status_code = 0;
+  std::vector<std::uint8_t> bytes;
+};
+
+// Carries out a command on the kept level (FakeScript::keeps_level) and says what goes back.
+Answer ExecuteOnKeptLevel(bool set, const std::vector<std::uint8_t>& bytes) {
+  std::lock_guard<std::mutex> hold(S().lock);
+  Answer answer;
+  std::int32_t& level = S().record.level;
+  if (set) {
+    answer.status_code = S().script.set_status_code;
+    if (answer.status_code == 0 && bytes.size() >= 4) {
+      level = static_cast<std::int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
+                                        static_cast<std::uint32_t>(bytes[3]) << 24);
+    }
+    return answer;
+  }
+  answer.status_code = S().script.status_code;
+  const auto value = static_cast<std::uint32_t>(level);
+  answer.bytes = {static_cast<std::uint8_t>(value), static_cast<std::uint8_t>(value >> 8),
+                  static_cast<std::uint8_t>(value >> 16), static_cast<std::uint8_t>(value >> 24)};
+  return answer;
+}
+
 class CommandResult final
     : public Counted<CommandResult>,
       public Implements<CommandResult, IMobileBroadbandDeviceServiceCommandResult> {
  public:
-  CommandResult() : Counted(false) { lpVtbl = &kVtbl; }
+  // `answer`: what a level-keeping modem answered; empty for the scripted answer.
+  explicit CommandResult(std::optional<Answer> answer)
+      : Counted(false), answer_(std::move(answer)) {
+    lpVtbl = &kVtbl;
+  }
   void* Query(const IID& iid) {
     if (Is(iid, Iid().unknown) || Is(iid, Iid().inspectable) || Is(iid, Iid().command_result)) {
       return static_cast<IMobileBroadbandDeviceServiceCommandResult*>(this);
@@ -367,19 +398,24 @@ class CommandResult final
   }
 
  private:
-  static HRESULT STDMETHODCALLTYPE GetStatusCode(IMobileBroadbandDeviceServiceCommandResult*,
+  static HRESULT STDMETHODCALLTYPE GetStatusCode(IMobileBroadbandDeviceServiceCommandResult* i,
                                                  UINT32* value) {
     if (const HRESULT hr = FailureAt(kFailStatusCode); FAILED(hr)) {
       return hr;
     }
-    *value = Script().status_code;
+    *value = Self(i)->answer_ ? Self(i)->answer_->status_code : Script().status_code;
     return S_OK;
   }
-  static HRESULT STDMETHODCALLTYPE GetResponseData(IMobileBroadbandDeviceServiceCommandResult*,
+  static HRESULT STDMETHODCALLTYPE GetResponseData(IMobileBroadbandDeviceServiceCommandResult* i,
                                                    IBuffer** value) {
     *value = nullptr;
     if (const HRESULT hr = FailureAt(kFailResponseData); FAILED(hr)) {
       return hr;
+    }
+    if (const std::optional<Answer>& answer = Self(i)->answer_) {
+      const auto length = static_cast<UINT32>(answer->bytes.size());
+      *value = MakeBuffer(answer->bytes, length, length).Detach();
+      return S_OK;
     }
     const FakeScript script = Script();
     if (script.response_null) {
@@ -400,13 +436,15 @@ class CommandResult final
       .get_StatusCode = &GetStatusCode,
       .get_ResponseData = &GetResponseData,
   };
+
+  const std::optional<Answer> answer_;
 };
 
 // A sent command: IAsyncOperation<MobileBroadbandDeviceServiceCommandResult>.
 class Operation final : public Counted<Operation>,
                         public Implements<Operation, ICommandResultAsyncOperation> {
  public:
-  Operation() : Counted(false) {
+  explicit Operation(std::optional<Answer> answer) : Counted(false), answer_(std::move(answer)) {
     lpVtbl = &kVtbl;
     if (Script().completion == kCompleteBeforeAttach) {
       done_ = true;
@@ -508,7 +546,7 @@ class Operation final : public Counted<Operation>,
     if (!self->done_ || self->status_ != AsyncStatus::kCompleted) {
       return kIllegalMethodCall;
     }
-    *out = new CommandResult;
+    *out = new CommandResult(self->answer_);
     return S_OK;
   }
 
@@ -519,6 +557,7 @@ class Operation final : public Counted<Operation>,
       .GetResults = &GetResults,
   };
 
+  const std::optional<Answer> answer_;
   std::mutex lock_;
   bool done_ = false;
   bool attached_ = false;
@@ -560,7 +599,11 @@ class Session final : public Counted<Session>,
       }
       ++r.command_count;
     });
-    *operation = new Operation;
+    std::optional<Answer> answer;
+    if (Script().keeps_level) {
+      answer = ExecuteOnKeptLevel(set, bytes);
+    }
+    *operation = new Operation(std::move(answer));
     return S_OK;
   }
   static HRESULT STDMETHODCALLTYPE SendQuery(IMobileBroadbandDeviceServiceCommandSession*,
@@ -1023,6 +1066,7 @@ __declspec(dllexport) void WINAPI FakeProviderReset(const FakeScript* script) {
   S().record = FakeRecord{};
   S().record.factories_alive = factories_alive;
   S().record.objects_alive = objects_alive;
+  S().record.level = script->level;
   S().inside_lookup = 0;
   S().next_token = kFirstToken;
 }

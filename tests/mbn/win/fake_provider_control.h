@@ -68,6 +68,12 @@ struct FakeScript {
                                    // (CO_E_NOTINITIALIZED), as the system's runtime does
   std::int32_t lookup_rendezvous;  // n > 1: a factory lookup waits until n lookups are inside
   std::int32_t accounts_at_start;  // accounts a started watcher reports before enumeration ends
+  // The modem keeps a radio function level, as a real one does: a query is answered with
+  // status_code and the level as 4 bytes little-endian (in place of `response`); a set is
+  // answered with set_status_code and, when that is 0, stores the level it carries.
+  std::int32_t keeps_level;
+  std::int32_t level;  // the level it starts with
+  std::uint32_t set_status_code;
 };
 
 struct FakeCommand {
@@ -97,6 +103,7 @@ struct FakeRecord {
   std::int32_t watcher_starts;
   std::int32_t handlers_registered;
   std::int32_t events_delivered;
+  std::int32_t level;  // the level kept under FakeScript::keeps_level
 };
 
 // The script the provider starts with: one modem with the vendor service that answers every

@@ -1,0 +1,358 @@
+// The authorisation job end to end in the Windows build, under Wine (or on Windows): the real
+// job over the real backends. The modem is the fake runtime provider, activated by the
+// runtime under the real class names, keeping a radio function level as a modem does; the
+// firmware table is Wine's, built from the files that with_fake_dmi.sh puts in place; the
+// vendor device is a SetupAPI device with a driver key of the network class; IsDisableVerify
+// is a value of the prefix's registry.
+//
+// One thing is replaced at the platform boundary, in this test only: the adapter list. Wine
+// has no mobile-broadband adapter and no way to make one, so GetAdapterListSize and
+// GetAdapterList below stand in for the IP Helper ones (src/device/win/adapters_win.cc,
+// which this program does not link).
+//
+// Wine's SetupAPI keeps no power data for a device, so the platform check of a listed model
+// cannot find the modem's hardware id there, and Wine's firmware table has no OEM structure,
+// so the FCC-mode check cannot pass. The outcomes past those checks run with
+// IsDisableVerify = 1.
+
+#include <windows.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <ostream>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "auth/auth_module_job.h"
+#include "auth/auth_module_wiring.h"
+#include "auth/successful_run_log.h"
+#include "auth/systeminfo.h"
+#include "device/device_platform.h"
+#include "device/win/win_devices.h"
+#include "fake_provider_client.h"
+#include "mbn/mbn_helper.h"
+#include "mbn/win/runtime_win.h"
+#include "support/log_capture.h"
+#include "tasks/task_kinds.h"
+
+namespace halvorn {
+
+namespace {
+
+// The adapters the stand-in list reports.
+std::vector<device_platform::AdapterRecord>& Adapters() {
+  static auto* const adapters = new std::vector<device_platform::AdapterRecord>;
+  return *adapters;
+}
+
+// A size that the list "needs": what GetAdaptersAddresses would report is of no interest to
+// the helper beyond allocating it.
+constexpr std::uint32_t kAdapterListSize = 4096;
+
+}  // namespace
+
+namespace device_platform {
+
+std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
+  return kAdapterListSize;
+}
+
+std::uint32_t GetAdapterList(std::uint32_t /*family*/,
+                             std::uint32_t /*flags*/,
+                             std::span<std::uint8_t> buffer,
+                             std::vector<AdapterRecord>* adapters) {
+  if (buffer.size() < kAdapterListSize) {
+    return kErrorBufferOverflow;
+  }
+  *adapters = Adapters();
+  return kErrorSuccess;
+}
+
+}  // namespace device_platform
+
+namespace {
+
+using ::testing::Contains;
+using testing::CreatedDevice;
+using testing::DriverKey;
+using ::testing::ElementsAreArray;
+using testing::FakeProvider;
+using testing::LogCapture;
+using ::testing::Not;
+using namespace std::literals;
+
+constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
+constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
+constexpr std::uint32_t kStatusFailure = 2;  // MBIM_STATUS_FAILURE
+constexpr std::uint32_t kStatusNotAllowed = 0x1D;
+
+CTaskManager* NoManager() {
+  return nullptr;
+}
+
+// The vendor's modem, or another maker's.
+struct ModemDevice {
+  std::wstring_view hardware_ids;  // REG_MULTI_SZ without its final zero
+  const char* instance_id;         // the driver key's DeviceInstanceID
+};
+
+const ModemDevice kVendorModem = {
+    L"USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C\0USB\\VID_7A3F&PID_0B41&MI_0C\0"sv,
+    testing::kModemInstanceId};
+const ModemDevice kForeignModem = {
+    L"USB\\VID_2C7C&PID_0125&REV_0318&MI_04\0USB\\VID_2C7C&PID_0125&MI_04\0"sv,
+    "USB\\VID_2C7C&PID_0125&MI_04\\2-3:1.4"};
+
+// One laptop and what the job does on it.
+struct Case {
+  const char* name;
+  // The laptop. The model is the firmware's system version: checked, not chosen, as the
+  // program runs once per firmware folder with the cases of that model
+  // (tests/auth/CMakeLists.txt).
+  const char* model = kListedModel;
+  bool modem_present = true;
+  FakeFailPoint fail_at = kFailNone;  // a runtime call that fails, with E_FAIL
+  const ModemDevice* device = &kVendorModem;
+  std::int64_t disable_verify = -1;  // -1: no value
+  std::int32_t initial_level = 0;
+  std::uint32_t query_status = 0;
+  std::uint32_t set_status = 0;
+  // The outcome.
+  bool result = true;
+  bool retry = false;
+  const char* read_line = nullptr;  // the IsDisableVerify line, when the job gets that far
+  const char* decisive_line = "";   // the line just before the exit trace line
+  int queries = 0;
+  int sets = 0;
+  std::int32_t final_level = 0;
+  std::vector<std::uint32_t> sleeps = {};
+  // The run whose log both builds must write alike (successful_run_log.h).
+  bool shared_log = false;
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+std::string CaseName(const ::testing::TestParamInfo<Case>& param_info) {
+  return param_info.param.name;
+}
+
+constexpr const char* kReadOff = "T i :   Read IsDisableVerify = 0(False)";
+constexpr const char* kReadOn = "T i :   Read IsDisableVerify = 1(True)";
+
+const Case kListedModelCases[] = {
+    {.name = "NoModem",
+     .modem_present = false,
+     .result = false,
+     .retry = true,
+     .decisive_line = "T i :   MBIM Device is not exist."},
+    // A runtime that fails while looking for the modem counts as no modem: retried later.
+    {.name = "RuntimeFailsInThePresenceTest",
+     .fail_at = kFailGetDefault,
+     .result = false,
+     .retry = true,
+     .decisive_line = "T i :   MBIM Device is not exist."},
+    {.name = "ForeignModemIsNeverTouched",
+     .device = &kForeignModem,
+     .disable_verify = 1,
+     .result = false,
+     .retry = true,
+     .decisive_line = "T i :   MBIM Device is not tessary device."},
+    {.name = "PlatformCheckFails",
+     .read_line = kReadOff,
+     .decisive_line = "T e :   Invalid Modem in this platform."},
+    {.name = "LevelZeroIsSetToOne",
+     .disable_verify = 1,
+     .read_line = kReadOn,
+     .decisive_line = "T i :   SET MBIM FUN SUCCESS!",
+     .queries = 1,
+     .sets = 1,
+     .final_level = 1,
+     .shared_log = true},
+    // Only the low byte of the value counts: 0x101 reads as 1.
+    {.name = "LevelOneIsLeftAlone",
+     .disable_verify = 0x101,
+     .initial_level = 1,
+     .read_line = kReadOn,
+     .decisive_line = "T i :   MBIM FUN 1!",
+     .queries = 1,
+     .final_level = 1},
+    {.name = "LevelCannotBeRead",
+     .disable_verify = 1,
+     .query_status = kStatusFailure,
+     .retry = true,
+     .read_line = kReadOn,
+     .decisive_line = "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!",
+     .queries = 1,
+     .sleeps = {200}},
+    {.name = "RefusedSetAsksForARetry",
+     .disable_verify = 1,
+     .set_status = kStatusNotAllowed,
+     .retry = true,
+     .read_line = kReadOn,
+     .decisive_line = "T e :   SetMbimCfun failed, Wait for retry!!!",
+     .queries = 1,
+     .sets = 1},
+};
+
+const Case kUnlistedModelCases[] = {
+    {.name = "FccModeOff",
+     .model = kUnlistedModel,
+     .read_line = kReadOff,
+     .decisive_line = "T e :   isFccMode = false  , exit"},
+    {.name = "DisableVerifyTwoKeepsTheChecks",
+     .model = kUnlistedModel,
+     .disable_verify = 2,
+     .read_line = "T i :   Read IsDisableVerify = 2(False)",
+     .decisive_line = "T e :   isFccMode = false  , exit"},
+    {.name = "DisableVerifySkipsTheChecks",
+     .model = kUnlistedModel,
+     .disable_verify = 1,
+     .read_line = kReadOn,
+     .decisive_line = "T i :   SET MBIM FUN SUCCESS!",
+     .queries = 1,
+     .sets = 1,
+     .final_level = 1},
+};
+
+constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Tessary Wireless Inc\\Brevane";
+
+// IsDisableVerify in the prefix's registry for the life of the object.
+class DisableVerifyValue {
+ public:
+  explicit DisableVerifyValue(std::int64_t value) {
+    ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey);  // whatever an earlier run left
+    if (value < 0) {
+      ok_ = true;
+      return;
+    }
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
+                          nullptr) != ERROR_SUCCESS) {
+      return;
+    }
+    const auto data = static_cast<DWORD>(value);
+    ok_ = ::RegSetValueExW(key, L"IsDisableVerify", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&data), sizeof data) == ERROR_SUCCESS;
+    ::RegCloseKey(key);
+  }
+  ~DisableVerifyValue() { ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey); }
+  DisableVerifyValue(const DisableVerifyValue&) = delete;
+  DisableVerifyValue& operator=(const DisableVerifyValue&) = delete;
+  bool ok() const { return ok_; }
+
+ private:
+  bool ok_ = false;
+};
+
+class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
+ protected:
+  void SetUp() override {
+    provider_ = FakeProvider::Get();
+    ASSERT_NE(provider_, nullptr);
+  }
+
+  void TearDown() override { Adapters().clear(); }
+
+  // Lays out the laptop of `c` and runs the job once on it. The laptop is taken down again
+  // before the function returns.
+  void RunOn(const Case& c) {
+    const Systeminfo firmware;
+    ASSERT_EQ(firmware.version, c.model) << "the firmware files are those of another model";
+
+    FakeScript script = provider_->DefaultScript();
+    script.modem_lookups_present = c.modem_present ? -1 : 0;
+    script.fail_at = c.fail_at;
+    script.fail_hr = E_FAIL;
+    script.keeps_level = 1;
+    script.level = c.initial_level;
+    script.status_code = c.query_status;
+    script.set_status_code = c.set_status;
+    provider_->Reset(script);
+
+    CreatedDevice device(L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNE2E&0&000C", L"LTE Module MBIM",
+                         std::wstring(c.device->hardware_ids));
+    ASSERT_TRUE(device.created()) << ::GetLastError();
+    DriverKey driver_key("0917", testing::kModemAdapterName, c.device->instance_id);
+    ASSERT_TRUE(driver_key.ok());
+    DisableVerifyValue registry(c.disable_verify);
+    ASSERT_TRUE(registry.ok());
+    Adapters() = {
+        {"{6E1B2F2A-0C0F-4D43-9A57-5A0C3A1B7D10}", L"Intel(R) Ethernet", L"eth0", 6, 1},
+        {testing::kModemAdapterName, testing::kModemAdapterDescription,
+         testing::kModemAdapterFriendlyName, 243, 2},
+    };
+
+    std::unique_ptr<mbn_platform::Runtime> runtime = mbn_win::CreateWinRuntime();
+    {
+      CMbnWinRtHelper modem(*runtime, &NoManager);
+      AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+      with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
+      const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
+      LogCapture capture;
+      result_ = job(&retry_);
+      lines_ = testing::MaskSessionAddress(capture.Lines());
+    }
+    runtime.reset();
+    provider_->WaitIdle();
+    record_ = provider_->Record();
+  }
+
+  FakeProvider* provider_ = nullptr;
+  bool result_ = false;
+  bool retry_ = false;
+  std::vector<std::uint32_t> sleeps_;
+  std::vector<std::string> lines_;
+  FakeRecord record_{};
+};
+
+TEST_P(AuthEndToEndWinTest, OneRun) {
+  const Case& c = GetParam();
+  ASSERT_NO_FATAL_FAILURE(RunOn(c));
+
+  EXPECT_EQ(result_, c.result);
+  EXPECT_EQ(retry_, c.retry);
+  EXPECT_EQ(sleeps_, c.sleeps);
+  int queries = 0;
+  int sets = 0;
+  for (int i = 0; i < record_.command_count && i < 8; ++i) {
+    ++(record_.commands[i].set != 0 ? sets : queries);
+  }
+  EXPECT_EQ(queries, c.queries);
+  EXPECT_EQ(sets, c.sets);
+  EXPECT_EQ(record_.level, c.final_level);
+  // Every command session that was opened was closed again, and nothing is left alive.
+  EXPECT_EQ(record_.sessions_closed, c.queries + c.sets);
+  EXPECT_EQ(record_.objects_alive, 0);
+
+  ASSERT_GE(lines_.size(), 2u);
+  EXPECT_EQ(lines_.front(), "T h : + CTaskAuthModule::doJob");
+  EXPECT_EQ(lines_.back(), "T h : - CTaskAuthModule::doJob");
+  EXPECT_EQ(lines_[lines_.size() - 2], c.decisive_line);
+  if (c.read_line != nullptr) {
+    EXPECT_THAT(lines_, Contains(c.read_line));
+  } else {
+    EXPECT_THAT(lines_, Not(Contains(::testing::HasSubstr("Read IsDisableVerify"))));
+  }
+  if (c.shared_log) {
+    EXPECT_THAT(lines_, ElementsAreArray(testing::SuccessfulRunLog()));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(ListedModel,
+                         AuthEndToEndWinTest,
+                         ::testing::ValuesIn(kListedModelCases),
+                         CaseName);
+INSTANTIATE_TEST_SUITE_P(UnlistedModel,
+                         AuthEndToEndWinTest,
+                         ::testing::ValuesIn(kUnlistedModelCases),
+                         CaseName);
+
+}  // namespace
+}  // namespace halvorn
