@@ -16,6 +16,9 @@ scripts/install-deps.sh || exit 1
 passed=0
 failed=0
 status=0
+# The failed tests of every preset with the first lines of what they reported, repeated at
+# the end of the output, where a reader of a long CI log looks first.
+failures=""
 
 # Adds the counts of one ctest log ("N% tests passed, F tests failed out of T").
 count() {
@@ -31,6 +34,12 @@ count() {
   t=$(sed -E 's/.* ([0-9]+) tests? failed out of ([0-9]+).*/\2/' <<<"$line")
   passed=$((passed + t - f))
   failed=$((failed + f))
+  if [[ $f -gt 0 ]]; then
+    failures+="$2:"$'\n'
+    failures+=$(sed -n '/The following tests FAILED:/,/^$/p' "$1" | grep -E '^[[:space:]]+[0-9]+ - ')$'\n'
+    failures+=$(grep -E -A4 '(: Failure$|^\[  FAILED  \]|ERROR: .*Sanitizer|WARNING: ThreadSanitizer)' "$1" |
+      head -60)$'\n'
+  fi
 }
 
 logdir=$(mktemp -d)
@@ -77,7 +86,7 @@ for preset in $PRESETS; do
     rc=${PIPESTATUS[0]}
   fi
   [[ $rc -eq 0 ]] || status=1
-  count "$logdir/test-$preset.log"
+  count "$logdir/test-$preset.log" "$preset"
 done
 
 # A short fixed-count libFuzzer run of each byte walker over its seed corpus (clang build
@@ -110,6 +119,10 @@ if [[ ${FUZZ:-1} != 0 ]]; then
 fi
 
 rm -rf "$logdir"
+if [[ -n $failures ]]; then
+  echo "=== failed"
+  printf '%s' "$failures"
+fi
 echo "tests: $passed passed, $failed failed"
 [[ $failed -eq 0 ]] || status=1
 exit $status
