@@ -1,8 +1,8 @@
 // The authorisation job end to end on a simulated laptop: a umockdev test bed with the
-// vendor's USB modem and the laptop's SMBIOS tables, the registry file, and the simulated
-// modem on a pseudo-terminal behind the real libmbim-glib. Everything the job calls is the
-// real Linux code; only its 200 ms wait is recorded instead of slept. Runs under
-// in_testbed.sh; the registry file is trusted only when owned by root, so the cases need root.
+// laptop's modem (or none) and its SMBIOS tables, the registry file, and the simulated modem on
+// a pseudo-terminal behind the real libmbim-glib. Everything the job calls is the real Linux
+// code; only its 200 ms wait is recorded instead of slept. Runs under in_testbed.sh; the
+// registry file is trusted only when owned by root, so the cases need root.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -42,6 +42,7 @@ using ::testing::ElementsAreArray;
 using testing::LogCapture;
 using ::testing::Not;
 using testing::SetEnv;
+using ::testing::StartsWith;
 using testing::TempDir;
 using testing::Testbed;
 using testing::UnsetEnv;
@@ -49,27 +50,44 @@ using testing::UnsetEnv;
 constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
 constexpr const char* kFccText = "KHOIHGIUCCHHII";
+constexpr const char* kVendor = "7a3f";       // the vendor's USB vendor id
+constexpr const char* kOtherVendor = "4e2a";  // another maker's
 constexpr const char* kQuery = "query 00";
 constexpr const char* kSet = "set 01000000";
+
+constexpr const char* kEnterLine = "T h : + CTaskAuthModule::doJob";
+constexpr const char* kLeaveLine = "T h : - CTaskAuthModule::doJob";
+constexpr const char* kNoModemLine = "T i :   MBIM Device is not exist.";
+constexpr const char* kForeignModemLine = "T i :   MBIM Device is not tessary device.";
+constexpr const char* kReadFailedLine =
+    "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
 
 CTaskManager* NoManager() {
   return nullptr;
 }
 
-// One laptop and what the job does on it.
-struct Case {
-  const char* name;
-  // The laptop.
+// What the laptop is made of.
+struct Laptop {
   const char* model;
-  const char* product;  // USB product id of the vendor's modem
+  // Whether a USB modem is plugged in. Without one the test bed has no modem and the helper is
+  // given no control port: it asks udev, which knows none.
+  bool modem;
+  const char* vendor;   // USB vendor id of the modem; null without a modem
+  const char* product;  // USB product id of the modem; null without a modem
   bool fcc_structure;
   std::optional<std::uint32_t> disable_verify;
   std::int32_t initial_level;
   Fault fault;
+};
+
+// One laptop and what one run of the job does on it.
+struct Case {
+  const char* name;
+  Laptop laptop;
   // The outcome.
   bool result;
   bool retry;
-  const char* read_line;      // the IsDisableVerify line
+  const char* read_line;      // the IsDisableVerify line; null when the run ends before it
   int checks_passed;          // of the platform check and the FCC-mode check, in order
   const char* decisive_line;  // the line just before the exit trace line
   std::vector<std::string> commands;
@@ -83,12 +101,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 const Case kCases[] = {
     {"LevelZeroIsSetToOne",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -98,12 +111,7 @@ const Case kCases[] = {
      1,
      {}},
     {"LevelOneIsLeftAlone",
-     kListedModel,
-     "0b42",
-     true,
-     0u,
-     1,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b42", true, 0u, 1, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -113,12 +121,7 @@ const Case kCases[] = {
      1,
      {}},
     {"NoFccStructureLeavesTheModemAlone",
-     kListedModel,
-     "0b41",
-     false,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b41", false, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -128,12 +131,7 @@ const Case kCases[] = {
      0,
      {}},
     {"UnlistedModelPassesThePlatformCheck",
-     kUnlistedModel,
-     "0b47",
-     true,
-     2u,
-     0,
-     Fault::kNone,  //
+     {kUnlistedModel, true, kVendor, "0b47", true, 2u, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 2(False)",
@@ -143,12 +141,7 @@ const Case kCases[] = {
      1,
      {}},
     {"UnlistedModemOnAListedModelIsRefused",
-     kListedModel,
-     "0b47",
-     true,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b47", true, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -158,12 +151,7 @@ const Case kCases[] = {
      0,
      {}},
     {"DisableVerifySkipsTheChecks",
-     kListedModel,
-     "0b47",
-     false,
-     0x101u,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b47", false, 0x101u, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 1(True)",
@@ -173,12 +161,7 @@ const Case kCases[] = {
      1,
      {}},
     {"RefusedSetAsksForARetry",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kRefuseSet,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kRefuseSet},
      true,
      true,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -188,23 +171,41 @@ const Case kCases[] = {
      0,
      {}},
     {"FailedQueryWaitsAndAsksForARetry",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kStatus,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kStatus},
      true,
      true,
      "T i :   Read IsDisableVerify = 0(False)",
      2,
-     "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!",
+     kReadFailedLine,
      {kQuery},
      0,
      {200}},
+    // The simulated modem is up in both, but the job must not reach it: retried, never touched.
+    {"NoModemAsksForARetry",
+     {kListedModel, false, nullptr, nullptr, true, std::nullopt, 0, Fault::kNone},
+     false,
+     true,
+     nullptr,
+     0,
+     kNoModemLine,
+     {},
+     0,
+     {}},
+    {"AnotherMakersModemAsksForARetry",
+     {kListedModel, true, kOtherVendor, "0b41", true, std::nullopt, 0, Fault::kNone},
+     false,
+     true,
+     nullptr,
+     0,
+     kForeignModemLine,
+     {},
+     0,
+     {}},
 };
 
-class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
+// A simulated laptop: the test bed, the registry file and the simulated modem, with the
+// helper's Linux port pointed at the modem's control port when the laptop has a modem.
+class SimulatedLaptopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Testbed::Preloaded())
@@ -215,7 +216,6 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     SetEnv("HALVORN_REGISTRY_FILE", registry_.string());
     // The pseudo-terminal is opened directly: mbim-proxy serves root only.
     SetEnv(mbn_linux::kProxyVariable, "0");
-    SetEnv(mbn_linux::kPortVariable, port_.string());
   }
   void TearDown() override {
     UnsetEnv(mbn_linux::kPortVariable);
@@ -223,11 +223,16 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     UnsetEnv("HALVORN_REGISTRY_FILE");
   }
 
-  void BuildLaptop(const Case& c) {
+  // The simulated modem is started in every case, also on a laptop without a modem, where
+  // nothing leads to it: there it shows that the job never found one.
+  void BuildLaptop(const Laptop& laptop) {
     bed_.AddOtherNetworking();
-    bed_.AddUsbModem(bed_.AddUsbHost(), "2-3", "7a3f", c.product, "wwan0", 3);
-    std::vector<testing::Bytes> table = {testing::SystemInformation(27, c.model)};
-    if (c.fcc_structure) {
+    const std::string hub = bed_.AddUsbHost();
+    if (laptop.modem) {
+      bed_.AddUsbModem(hub, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
+    }
+    std::vector<testing::Bytes> table = {testing::SystemInformation(27, laptop.model)};
+    if (laptop.fcc_structure) {
       table.push_back(testing::Oem(1, kFccText));
     }
     table.push_back(testing::EndOfTable());
@@ -240,9 +245,10 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     std::ofstream out(registry_, std::ios::binary | std::ios::trunc);
     out << "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessary Wireless Inc\\Brevane]\r\n";
-    if (c.disable_verify) {
+    if (laptop.disable_verify) {
       char line[64];
-      std::snprintf(line, sizeof(line), "\"IsDisableVerify\"=dword:%08x\r\n", *c.disable_verify);
+      std::snprintf(line, sizeof(line), "\"IsDisableVerify\"=dword:%08x\r\n",
+                    *laptop.disable_verify);
       out << line;
     }
     out.close();
@@ -251,12 +257,17 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
                        std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
     ModemOptions options;
-    options.initial_level = c.initial_level;
-    options.fault = c.fault;
+    options.initial_level = laptop.initial_level;
+    options.fault = laptop.fault;
     simulator_ = std::make_unique<Simulator>(options);
     std::string error;
     ASSERT_TRUE(simulator_->Start(&error)) << error;
-    std::filesystem::create_symlink(simulator_->device_path(), port_);
+    if (laptop.modem) {
+      std::filesystem::create_symlink(simulator_->device_path(), port_);
+      SetEnv(mbn_linux::kPortVariable, port_.string());
+    } else {
+      UnsetEnv(mbn_linux::kPortVariable);
+    }
   }
 
   Testbed bed_;
@@ -266,9 +277,11 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
   std::unique_ptr<Simulator> simulator_;
 };
 
+class AuthEndToEndTest : public SimulatedLaptopTest, public ::testing::WithParamInterface<Case> {};
+
 TEST_P(AuthEndToEndTest, OneRun) {
   const Case& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(BuildLaptop(c));
+  ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
 
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
@@ -284,17 +297,27 @@ TEST_P(AuthEndToEndTest, OneRun) {
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(retry, c.retry);
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAreArray(c.commands));
+  // The control port is opened only for the level commands: a run that sends none leaves the
+  // modem untouched.
+  EXPECT_EQ(simulator_->received().empty(), c.commands.empty());
   EXPECT_EQ(simulator_->level(), c.final_level);
   EXPECT_FALSE(simulator_->is_open());
   EXPECT_EQ(sleeps, c.sleeps);
 
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.front(), "T h : + CTaskAuthModule::doJob");
-  EXPECT_EQ(lines.back(), "T h : - CTaskAuthModule::doJob");
+  EXPECT_EQ(lines.front(), kEnterLine);
+  EXPECT_EQ(lines.back(), kLeaveLine);
   EXPECT_EQ(lines[lines.size() - 2], c.decisive_line);
-  EXPECT_THAT(lines, Contains(c.read_line));
-  EXPECT_THAT(lines, Not(Contains("T i :   MBIM Device is not exist.")));
-  EXPECT_THAT(lines, Not(Contains("T i :   MBIM Device is not tessary device.")));
+  if (c.read_line != nullptr) {
+    EXPECT_THAT(lines, Contains(c.read_line));
+  } else {
+    EXPECT_THAT(lines, Not(Contains(StartsWith("T i :   Read IsDisableVerify"))));
+  }
+  // A modem test's failure line is written only by the run it ends.
+  for (const std::string line : {kNoModemLine, kForeignModemLine}) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), line == c.decisive_line ? 1 : 0)
+        << line;
+  }
   const char* const checks[] = {"T i :   VerifyPlatform pass", "T i :   isFccMode pass"};
   for (int i = 0; i < 2; ++i) {
     const bool logged = std::find(lines.begin(), lines.end(), checks[i]) != lines.end();
