@@ -1,8 +1,10 @@
 // The authorisation job end to end on a simulated laptop: a umockdev test bed with the
 // laptop's modem (or none) and its SMBIOS tables, the registry file, and the simulated modem on
 // a pseudo-terminal behind the real libmbim-glib. Everything the job calls is the real Linux
-// code; only its 200 ms wait is recorded instead of slept. Runs under in_testbed.sh; the
-// registry file is trusted only when owned by root, so the cases need root.
+// code; only its 200 ms wait is recorded instead of slept. One run of the job per laptop, and
+// the whole retry sequence of a modem that never answers through the real task engine, whose
+// clock, pauses and restart are recorded instead. Runs under in_testbed.sh; the registry file
+// is trusted only when owned by root, so the cases need root.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,7 +31,10 @@
 #include "mbn/mbn_helper.h"
 #include "simulator.h"
 #include "support/log_capture.h"
+#include "tasks/task_factory.h"
 #include "tasks/task_kinds.h"
+#include "tasks/task_manager.h"
+#include "tasks/task_test_support.h"
 
 namespace halvorn {
 namespace {
@@ -39,8 +44,10 @@ using mbimsim::ModemOptions;
 using mbimsim::Simulator;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
+using testing::FakeSystem;
 using testing::LogCapture;
 using ::testing::Not;
+using testing::ScopedAuthModuleJob;
 using testing::SetEnv;
 using ::testing::StartsWith;
 using testing::TempDir;
@@ -329,6 +336,62 @@ INSTANTIATE_TEST_SUITE_P(Laptop,
                          AuthEndToEndTest,
                          ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+using AuthRetryEndToEndTest = SimulatedLaptopTest;
+
+// A vendor modem on a listed laptop that takes the level query and never answers it. Every run
+// waits out the helper's real 2-second bound on the query (so this test takes some 20 s), then
+// the job's 200 ms wait, and asks for a retry; the engine pauses 5 s after each run, and once
+// the task's ten runs are used up it restarts the service and its worker ends. The clock, the
+// pauses and the restart are the engine's hooks, recorded in one journal in order.
+TEST_F(AuthRetryEndToEndTest, SilentModemIsAskedTenTimesThenTheServiceRestarts) {
+  constexpr int kRuns = 10;  // a filed task's runs
+  ASSERT_NO_FATAL_FAILURE(
+      BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNoAnswer}));
+
+  FakeSystem system;
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+  with.sleepMs = [&system](std::uint32_t ms) { system.Note("job sleep " + std::to_string(ms)); };
+  // Puts back the job the other tests run with when the test ends.
+  ScopedAuthModuleJob installed(MakeAuthModuleJob(std::move(with)));
+
+  // The worker runs on this thread: init starts none, dealTaskThread is the worker's body.
+  CTaskManager manager(system.Hooks(FakeSystem::Worker::kManual));
+  ASSERT_TRUE(manager.addTask(CTaskFactory::createTask(&manager, TASK_TYPE_AUTH_MODULE)));
+  // Filed after everything else: a worker that went on after the give-up would run it and end
+  // with 0 instead of waiting for tasks for ever.
+  std::unique_ptr<CTask> stop = CTaskFactory::createTask(&manager, TASK_TYPE_STOP_WORK);
+  stop->iPriority = TASK_PRIORITY_LOW + 1;
+  ASSERT_TRUE(manager.addTask(std::move(stop)));
+
+  LogCapture capture;
+  manager.init();
+  const unsigned worker_result = CTaskManager::dealTaskThread(&manager);
+  const std::vector<std::string> lines = capture.Lines();
+
+  EXPECT_EQ(worker_result, 1u);  // ended after restarting the service
+  std::vector<std::string> journal;
+  for (int run = 0; run < kRuns; ++run) {
+    journal.insert(journal.end(), {"job sleep 200", "sleep 5000"});
+  }
+  journal.push_back("restart");
+  EXPECT_THAT(system.Journal(), ElementsAreArray(journal));
+
+  EXPECT_THAT(simulator_->VendorCommands(),
+              ElementsAreArray(std::vector<std::string>(kRuns, kQuery)));
+  EXPECT_EQ(simulator_->level(), 0);
+  EXPECT_FALSE(simulator_->is_open());
+
+  const auto count = [&lines](const char* line) {
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  EXPECT_EQ(count(kEnterLine), kRuns);
+  EXPECT_EQ(count(kLeaveLine), kRuns);
+  EXPECT_EQ(count(kReadFailedLine), kRuns);
+  EXPECT_EQ(count("T i :   CommonUtil::RestartService();"), 1);
+  EXPECT_THAT(lines, Not(Contains(StartsWith("T h : + CTaskStopWork::doJob"))));
+}
 
 }  // namespace
 }  // namespace halvorn
