@@ -1,8 +1,10 @@
 // The authorisation job end to end on a simulated laptop: a umockdev test bed with the
-// vendor's USB modem and the laptop's SMBIOS tables, the registry file, and the simulated
-// modem on a pseudo-terminal behind the real libmbim-glib. Everything the job calls is the
-// real Linux code; only its 200 ms wait is recorded instead of slept. Runs under
-// in_testbed.sh; the registry file is trusted only when owned by root, so the cases need root.
+// laptop's modem (or none) and its SMBIOS tables, the registry file, and the simulated modem on
+// a pseudo-terminal behind the real libmbim-glib. Everything the job calls is the real Linux
+// code; only its 200 ms wait is recorded instead of slept. One run of the job per laptop, and
+// the whole retry sequence of a modem that never answers through the real task engine, whose
+// clock, pauses and restart are recorded instead. Runs under in_testbed.sh; the registry file
+// is trusted only when owned by root, so the cases need root.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,7 +31,10 @@
 #include "mbn/mbn_helper.h"
 #include "simulator.h"
 #include "support/log_capture.h"
+#include "tasks/task_factory.h"
 #include "tasks/task_kinds.h"
+#include "tasks/task_manager.h"
+#include "tasks/task_test_support.h"
 
 namespace halvorn {
 namespace {
@@ -39,9 +44,12 @@ using mbimsim::ModemOptions;
 using mbimsim::Simulator;
 using ::testing::Contains;
 using ::testing::ElementsAreArray;
+using testing::FakeSystem;
 using testing::LogCapture;
 using ::testing::Not;
+using testing::ScopedAuthModuleJob;
 using testing::SetEnv;
+using ::testing::StartsWith;
 using testing::TempDir;
 using testing::Testbed;
 using testing::UnsetEnv;
@@ -49,27 +57,44 @@ using testing::UnsetEnv;
 constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
 constexpr const char* kFccText = "KHOIHGIUCCHHII";
+constexpr const char* kVendor = "7a3f";       // the vendor's USB vendor id
+constexpr const char* kOtherVendor = "4e2a";  // another maker's
 constexpr const char* kQuery = "query 00";
 constexpr const char* kSet = "set 01000000";
+
+constexpr const char* kEnterLine = "T h : + CTaskAuthModule::doJob";
+constexpr const char* kLeaveLine = "T h : - CTaskAuthModule::doJob";
+constexpr const char* kNoModemLine = "T i :   MBIM Device is not exist.";
+constexpr const char* kForeignModemLine = "T i :   MBIM Device is not tessary device.";
+constexpr const char* kReadFailedLine =
+    "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
 
 CTaskManager* NoManager() {
   return nullptr;
 }
 
-// One laptop and what the job does on it.
-struct Case {
-  const char* name;
-  // The laptop.
+// What the laptop is made of.
+struct Laptop {
   const char* model;
-  const char* product;  // USB product id of the vendor's modem
+  // Whether a USB modem is plugged in. Without one the test bed has no modem and the helper is
+  // given no control port: it asks udev, which knows none.
+  bool modem;
+  const char* vendor;   // USB vendor id of the modem; null without a modem
+  const char* product;  // USB product id of the modem; null without a modem
   bool fcc_structure;
   std::optional<std::uint32_t> disable_verify;
   std::int32_t initial_level;
   Fault fault;
+};
+
+// One laptop and what one run of the job does on it.
+struct Case {
+  const char* name;
+  Laptop laptop;
   // The outcome.
   bool result;
   bool retry;
-  const char* read_line;      // the IsDisableVerify line
+  const char* read_line;      // the IsDisableVerify line; null when the run ends before it
   int checks_passed;          // of the platform check and the FCC-mode check, in order
   const char* decisive_line;  // the line just before the exit trace line
   std::vector<std::string> commands;
@@ -83,12 +108,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 
 const Case kCases[] = {
     {"LevelZeroIsSetToOne",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -98,12 +118,7 @@ const Case kCases[] = {
      1,
      {}},
     {"LevelOneIsLeftAlone",
-     kListedModel,
-     "0b42",
-     true,
-     0u,
-     1,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b42", true, 0u, 1, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -113,12 +128,7 @@ const Case kCases[] = {
      1,
      {}},
     {"NoFccStructureLeavesTheModemAlone",
-     kListedModel,
-     "0b41",
-     false,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b41", false, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -128,12 +138,7 @@ const Case kCases[] = {
      0,
      {}},
     {"UnlistedModelPassesThePlatformCheck",
-     kUnlistedModel,
-     "0b47",
-     true,
-     2u,
-     0,
-     Fault::kNone,  //
+     {kUnlistedModel, true, kVendor, "0b47", true, 2u, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 2(False)",
@@ -143,12 +148,7 @@ const Case kCases[] = {
      1,
      {}},
     {"UnlistedModemOnAListedModelIsRefused",
-     kListedModel,
-     "0b47",
-     true,
-     std::nullopt,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b47", true, std::nullopt, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -158,12 +158,7 @@ const Case kCases[] = {
      0,
      {}},
     {"DisableVerifySkipsTheChecks",
-     kListedModel,
-     "0b47",
-     false,
-     0x101u,
-     0,
-     Fault::kNone,  //
+     {kListedModel, true, kVendor, "0b47", false, 0x101u, 0, Fault::kNone},
      true,
      false,
      "T i :   Read IsDisableVerify = 1(True)",
@@ -173,12 +168,7 @@ const Case kCases[] = {
      1,
      {}},
     {"RefusedSetAsksForARetry",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kRefuseSet,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kRefuseSet},
      true,
      true,
      "T i :   Read IsDisableVerify = 0(False)",
@@ -188,23 +178,41 @@ const Case kCases[] = {
      0,
      {}},
     {"FailedQueryWaitsAndAsksForARetry",
-     kListedModel,
-     "0b41",
-     true,
-     std::nullopt,
-     0,
-     Fault::kStatus,  //
+     {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kStatus},
      true,
      true,
      "T i :   Read IsDisableVerify = 0(False)",
      2,
-     "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!",
+     kReadFailedLine,
      {kQuery},
      0,
      {200}},
+    // The simulated modem is up in both, but the job must not reach it: retried, never touched.
+    {"NoModemAsksForARetry",
+     {kListedModel, false, nullptr, nullptr, true, std::nullopt, 0, Fault::kNone},
+     false,
+     true,
+     nullptr,
+     0,
+     kNoModemLine,
+     {},
+     0,
+     {}},
+    {"AnotherMakersModemAsksForARetry",
+     {kListedModel, true, kOtherVendor, "0b41", true, std::nullopt, 0, Fault::kNone},
+     false,
+     true,
+     nullptr,
+     0,
+     kForeignModemLine,
+     {},
+     0,
+     {}},
 };
 
-class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
+// A simulated laptop: the test bed, the registry file and the simulated modem, with the
+// helper's Linux port pointed at the modem's control port when the laptop has a modem.
+class SimulatedLaptopTest : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(Testbed::Preloaded())
@@ -215,7 +223,6 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     SetEnv("HALVORN_REGISTRY_FILE", registry_.string());
     // The pseudo-terminal is opened directly: mbim-proxy serves root only.
     SetEnv(mbn_linux::kProxyVariable, "0");
-    SetEnv(mbn_linux::kPortVariable, port_.string());
   }
   void TearDown() override {
     UnsetEnv(mbn_linux::kPortVariable);
@@ -223,11 +230,16 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     UnsetEnv("HALVORN_REGISTRY_FILE");
   }
 
-  void BuildLaptop(const Case& c) {
+  // The simulated modem is started in every case, also on a laptop without a modem, where
+  // nothing leads to it: there it shows that the job never found one.
+  void BuildLaptop(const Laptop& laptop) {
     bed_.AddOtherNetworking();
-    bed_.AddUsbModem(bed_.AddUsbHost(), "2-3", "7a3f", c.product, "wwan0", 3);
-    std::vector<testing::Bytes> table = {testing::SystemInformation(27, c.model)};
-    if (c.fcc_structure) {
+    const std::string hub = bed_.AddUsbHost();
+    if (laptop.modem) {
+      bed_.AddUsbModem(hub, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
+    }
+    std::vector<testing::Bytes> table = {testing::SystemInformation(27, laptop.model)};
+    if (laptop.fcc_structure) {
       table.push_back(testing::Oem(1, kFccText));
     }
     table.push_back(testing::EndOfTable());
@@ -240,9 +252,10 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
     std::ofstream out(registry_, std::ios::binary | std::ios::trunc);
     out << "Windows Registry Editor Version 5.00\r\n\r\n"
            "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessary Wireless Inc\\Brevane]\r\n";
-    if (c.disable_verify) {
+    if (laptop.disable_verify) {
       char line[64];
-      std::snprintf(line, sizeof(line), "\"IsDisableVerify\"=dword:%08x\r\n", *c.disable_verify);
+      std::snprintf(line, sizeof(line), "\"IsDisableVerify\"=dword:%08x\r\n",
+                    *laptop.disable_verify);
       out << line;
     }
     out.close();
@@ -251,12 +264,17 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
                        std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
     ModemOptions options;
-    options.initial_level = c.initial_level;
-    options.fault = c.fault;
+    options.initial_level = laptop.initial_level;
+    options.fault = laptop.fault;
     simulator_ = std::make_unique<Simulator>(options);
     std::string error;
     ASSERT_TRUE(simulator_->Start(&error)) << error;
-    std::filesystem::create_symlink(simulator_->device_path(), port_);
+    if (laptop.modem) {
+      std::filesystem::create_symlink(simulator_->device_path(), port_);
+      SetEnv(mbn_linux::kPortVariable, port_.string());
+    } else {
+      UnsetEnv(mbn_linux::kPortVariable);
+    }
   }
 
   Testbed bed_;
@@ -266,9 +284,11 @@ class AuthEndToEndTest : public ::testing::TestWithParam<Case> {
   std::unique_ptr<Simulator> simulator_;
 };
 
+class AuthEndToEndTest : public SimulatedLaptopTest, public ::testing::WithParamInterface<Case> {};
+
 TEST_P(AuthEndToEndTest, OneRun) {
   const Case& c = GetParam();
-  ASSERT_NO_FATAL_FAILURE(BuildLaptop(c));
+  ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
 
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
@@ -284,17 +304,27 @@ TEST_P(AuthEndToEndTest, OneRun) {
   EXPECT_EQ(result, c.result);
   EXPECT_EQ(retry, c.retry);
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAreArray(c.commands));
+  // The control port is opened only for the level commands: a run that sends none leaves the
+  // modem untouched.
+  EXPECT_EQ(simulator_->received().empty(), c.commands.empty());
   EXPECT_EQ(simulator_->level(), c.final_level);
   EXPECT_FALSE(simulator_->is_open());
   EXPECT_EQ(sleeps, c.sleeps);
 
   ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines.front(), "T h : + CTaskAuthModule::doJob");
-  EXPECT_EQ(lines.back(), "T h : - CTaskAuthModule::doJob");
+  EXPECT_EQ(lines.front(), kEnterLine);
+  EXPECT_EQ(lines.back(), kLeaveLine);
   EXPECT_EQ(lines[lines.size() - 2], c.decisive_line);
-  EXPECT_THAT(lines, Contains(c.read_line));
-  EXPECT_THAT(lines, Not(Contains("T i :   MBIM Device is not exist.")));
-  EXPECT_THAT(lines, Not(Contains("T i :   MBIM Device is not tessary device.")));
+  if (c.read_line != nullptr) {
+    EXPECT_THAT(lines, Contains(c.read_line));
+  } else {
+    EXPECT_THAT(lines, Not(Contains(StartsWith("T i :   Read IsDisableVerify"))));
+  }
+  // A modem test's failure line is written only by the run it ends.
+  for (const std::string line : {kNoModemLine, kForeignModemLine}) {
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), line), line == c.decisive_line ? 1 : 0)
+        << line;
+  }
   const char* const checks[] = {"T i :   VerifyPlatform pass", "T i :   isFccMode pass"};
   for (int i = 0; i < 2; ++i) {
     const bool logged = std::find(lines.begin(), lines.end(), checks[i]) != lines.end();
@@ -306,6 +336,62 @@ INSTANTIATE_TEST_SUITE_P(Laptop,
                          AuthEndToEndTest,
                          ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+using AuthRetryEndToEndTest = SimulatedLaptopTest;
+
+// A vendor modem on a listed laptop that takes the level query and never answers it. Every run
+// waits out the helper's real 2-second bound on the query (so this test takes some 20 s), then
+// the job's 200 ms wait, and asks for a retry; the engine pauses 5 s after each run, and once
+// the task's ten runs are used up it restarts the service and its worker ends. The clock, the
+// pauses and the restart are the engine's hooks, recorded in one journal in order.
+TEST_F(AuthRetryEndToEndTest, SilentModemIsAskedTenTimesThenTheServiceRestarts) {
+  constexpr int kRuns = 10;  // a filed task's runs
+  ASSERT_NO_FATAL_FAILURE(
+      BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNoAnswer}));
+
+  FakeSystem system;
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+  with.sleepMs = [&system](std::uint32_t ms) { system.Note("job sleep " + std::to_string(ms)); };
+  // Puts back the job the other tests run with when the test ends.
+  ScopedAuthModuleJob installed(MakeAuthModuleJob(std::move(with)));
+
+  // The worker runs on this thread: init starts none, dealTaskThread is the worker's body.
+  CTaskManager manager(system.Hooks(FakeSystem::Worker::kManual));
+  ASSERT_TRUE(manager.addTask(CTaskFactory::createTask(&manager, TASK_TYPE_AUTH_MODULE)));
+  // Filed after everything else: a worker that went on after the give-up would run it and end
+  // with 0 instead of waiting for tasks for ever.
+  std::unique_ptr<CTask> stop = CTaskFactory::createTask(&manager, TASK_TYPE_STOP_WORK);
+  stop->iPriority = TASK_PRIORITY_LOW + 1;
+  ASSERT_TRUE(manager.addTask(std::move(stop)));
+
+  LogCapture capture;
+  manager.init();
+  const unsigned worker_result = CTaskManager::dealTaskThread(&manager);
+  const std::vector<std::string> lines = capture.Lines();
+
+  EXPECT_EQ(worker_result, 1u);  // ended after restarting the service
+  std::vector<std::string> journal;
+  for (int run = 0; run < kRuns; ++run) {
+    journal.insert(journal.end(), {"job sleep 200", "sleep 5000"});
+  }
+  journal.push_back("restart");
+  EXPECT_THAT(system.Journal(), ElementsAreArray(journal));
+
+  EXPECT_THAT(simulator_->VendorCommands(),
+              ElementsAreArray(std::vector<std::string>(kRuns, kQuery)));
+  EXPECT_EQ(simulator_->level(), 0);
+  EXPECT_FALSE(simulator_->is_open());
+
+  const auto count = [&lines](const char* line) {
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  EXPECT_EQ(count(kEnterLine), kRuns);
+  EXPECT_EQ(count(kLeaveLine), kRuns);
+  EXPECT_EQ(count(kReadFailedLine), kRuns);
+  EXPECT_EQ(count("T i :   CommonUtil::RestartService();"), 1);
+  EXPECT_THAT(lines, Not(Contains(StartsWith("T h : + CTaskStopWork::doJob"))));
+}
 
 }  // namespace
 }  // namespace halvorn
