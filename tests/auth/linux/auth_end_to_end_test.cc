@@ -25,6 +25,7 @@
 #include "auth/auth_module_job.h"
 #include "auth/auth_module_wiring.h"
 #include "auth/smbios_builder.h"
+#include "auth/successful_run_log.h"
 #include "device/linux/testbed.h"
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
@@ -43,6 +44,7 @@ using mbimsim::Fault;
 using mbimsim::ModemOptions;
 using mbimsim::Simulator;
 using ::testing::Contains;
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::FakeSystem;
 using testing::LogCapture;
@@ -100,6 +102,8 @@ struct Case {
   std::vector<std::string> commands;
   std::int32_t final_level;
   std::vector<std::uint32_t> sleeps;
+  // The run whose log both builds must write alike (successful_run_log.h).
+  bool shared_log = false;
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -167,6 +171,18 @@ const Case kCases[] = {
      {kQuery, kSet},
      1,
      {}},
+    // The Windows build's end-to-end test runs the same laptop and expects the same log.
+    {"ChecksOffLevelZeroIsSetToOne",
+     {kListedModel, true, kVendor, "0b41", false, 1u, 0, Fault::kNone},
+     true,
+     false,
+     "T i :   Read IsDisableVerify = 1(True)",
+     0,
+     "T i :   SET MBIM FUN SUCCESS!",
+     {kQuery, kSet},
+     1,
+     {},
+     true},
     {"RefusedSetAsksForARetry",
      {kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kRefuseSet},
      true,
@@ -330,12 +346,41 @@ TEST_P(AuthEndToEndTest, OneRun) {
     const bool logged = std::find(lines.begin(), lines.end(), checks[i]) != lines.end();
     EXPECT_EQ(logged, i < c.checks_passed) << checks[i];
   }
+  if (c.shared_log) {
+    EXPECT_THAT(testing::MaskSessionAddress(lines), ElementsAreArray(testing::SuccessfulRunLog()));
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Laptop,
                          AuthEndToEndTest,
                          ::testing::ValuesIn(kCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+using AuthProductionEndToEndTest = SimulatedLaptopTest;
+
+// The job as the service installs it at start-up: over the process-wide modem helper, with the
+// production waits, run by an authorisation task from the factory.
+TEST_F(AuthProductionEndToEndTest, InstalledJobSetsTheLevelThroughTheProcessHelper) {
+  ASSERT_NO_FATAL_FAILURE(
+      BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone}));
+  // Puts back the job the other tests run with when the test ends.
+  ScopedAuthModuleJob restore(AuthModuleJob{});
+  InstallProductionAuthModuleJob();
+
+  std::unique_ptr<CTask> task = CTaskFactory::createTask(nullptr, TASK_TYPE_AUTH_MODULE);
+  ASSERT_NE(task, nullptr);
+  LogCapture capture;
+  bool retry = false;
+  EXPECT_TRUE(task->doJob(&retry));
+  const std::vector<std::string> lines = capture.Lines();
+
+  EXPECT_FALSE(retry);
+  EXPECT_FALSE(task->bRunning);
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre(kQuery, kSet));
+  EXPECT_EQ(simulator_->level(), 1);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "T i :   SET MBIM FUN SUCCESS!");
+}
 
 using AuthRetryEndToEndTest = SimulatedLaptopTest;
 
