@@ -30,9 +30,25 @@ void UnsetEnv(const char* name) {
   ::SetEnvironmentVariableA(name, nullptr);
   _putenv_s(name, "");
 #else
-  ::unsetenv(name);
+  ::setenv(name, "", 1);
 #endif
 }
+
+#ifndef _WIN32
+namespace {
+
+// Adds the variables that the product reads and tests set, before main and so before any
+// thread of a test exists (see SetEnv).
+const bool kProductVariablesAdded = [] {
+  for (const char* name :
+       {"programdata", "HALVORN_REGISTRY_FILE", "HALVORN_MBIM_PORT", "HALVORN_MBIM_PROXY"}) {
+    ::setenv(name, "", 0);
+  }
+  return true;
+}();
+
+}  // namespace
+#endif
 
 TempDir::TempDir() {
   static std::atomic<int> counter{0};

@@ -11,7 +11,15 @@
 namespace halvorn::testing {
 
 // Sets an environment variable of this process (also for Windows API readers).
+//
+// Safe while other threads read the environment (GLib, libmbim and umockdev threads call
+// getenv at any time) as long as the variable already exists: glibc overwrites a value in
+// place, but adding a variable reallocates the environment array under a concurrent reader.
+// The variables the product reads are therefore added, empty, before main; any other one is
+// added by its first SetEnv, which must come before the test starts threads.
 void SetEnv(const char* name, const std::string& value);
+// Empties the variable, which every reader of ours takes as unset. On Linux the variable stays
+// in the environment, for the reason above.
 void UnsetEnv(const char* name);
 
 // A fresh empty folder under the system temp folder, removed by the destructor.
