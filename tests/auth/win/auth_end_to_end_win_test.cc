@@ -97,14 +97,17 @@ CTaskManager* NoManager() {
 
 // The vendor's modem, or another maker's.
 struct ModemDevice {
-  std::wstring_view hardware_ids;  // REG_MULTI_SZ without its final zero
-  const char* instance_id;         // the driver key's DeviceInstanceID
+  const wchar_t* device_instance_id;  // the SetupAPI device's
+  std::wstring_view hardware_ids;     // REG_MULTI_SZ without its final zero
+  const char* instance_id;            // the driver key's DeviceInstanceID
 };
 
 const ModemDevice kVendorModem = {
+    L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNE2E&0&000C",
     L"USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C\0USB\\VID_7A3F&PID_0B41&MI_0C\0"sv,
     testing::kModemInstanceId};
 const ModemDevice kForeignModem = {
+    L"USB\\VID_2C7C&PID_0125&MI_04\\HALVORNE2E&0&0004",
     L"USB\\VID_2C7C&PID_0125&REV_0318&MI_04\0USB\\VID_2C7C&PID_0125&MI_04\0"sv,
     "USB\\VID_2C7C&PID_0125&MI_04\\2-3:1.4"};
 
@@ -276,7 +279,7 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     script.set_status_code = c.set_status;
     provider_->Reset(script);
 
-    CreatedDevice device(L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNE2E&0&000C", L"LTE Module MBIM",
+    CreatedDevice device(c.device->device_instance_id, L"LTE Module MBIM",
                          std::wstring(c.device->hardware_ids));
     ASSERT_TRUE(device.created()) << ::GetLastError();
     DriverKey driver_key("0917", testing::kModemAdapterName, c.device->instance_id);
