@@ -7,8 +7,9 @@
 #define HALVORN_TESTS_AUTH_SUCCESSFUL_RUN_LOG_H_
 
 #include <string>
-#include <string_view>
 #include <vector>
+
+#include "mbn/helper_log.h"
 
 namespace halvorn::testing {
 
@@ -18,20 +19,10 @@ inline constexpr const wchar_t* kModemAdapterDescription = L"Mobile Broadband In
 inline constexpr const wchar_t* kModemAdapterFriendlyName = L"wwan0";
 inline constexpr const char* kModemInstanceId = "USB\\VID_7A3F&PID_0B41&MI_0C\\2-3:1.12";
 
-// The address of the command session differs from run to run: it is written as "0xS".
-inline std::vector<std::string> MaskSessionAddress(std::vector<std::string> lines) {
-  constexpr std::string_view kSession = "device_service_session:0x";
-  for (std::string& line : lines) {
-    if (const std::size_t at = line.find(kSession); at != std::string::npos) {
-      line.replace(at + kSession.size(), std::string::npos, "S");
-    }
-  }
-  return lines;
-}
-
-// The masked lines (see LogCapture::Lines and MaskSessionAddress) of the run.
+// The lines (see LogCapture::Lines) of the run, the session address masked
+// (MaskSessionAddress).
 inline std::vector<std::string> SuccessfulRunLog() {
-  return {
+  std::vector<std::string> lines = {
       "T h : + CTaskAuthModule::doJob",
       "T h : + CDeviceHelper::IsTessaryMBIMDevcieExist",
       "T i :   Adapters Info: adapter name = {F988CD65-EDAF-A5A4-66E4-38F3AAEED1EF}, adapter "
@@ -49,34 +40,15 @@ inline std::vector<std::string> SuccessfulRunLog() {
       "T e :   RegQueryValueEx success, ret = 1",
       "T h : - ReadDWORDRegValue",
       "T i :   Read IsDisableVerify = 1(True)",
-      "T h : + CMbnWinRtHelper::GetMbimCfun",
-      "T i :   +Get MobileBroadbandModem",
-      "T i :   -Get MobileBroadbandModem",
-      "T i :   +Get GetDeviceService",
-      "T i :   -Get GetDeviceService",
-      "T i :   +OpenCommandSession",
-      "T i :   -OpenCommandSession",
-      "T i :   device_service_session:0xS",
-      "T i :   +SendQueryCommandAsync",
-      "T i :   -SendQueryCommandAsync",
-      "T i :   query command complete. cfun mode = 0.",
-      "T h : - CMbnWinRtHelper::GetMbimCfun",
-      "T i :   GetMbimCfun Mode :  0",
-      "T h : + CMbnWinRtHelper::SetMbimCfun",
-      "T i :   +Get MobileBroadbandModem",
-      "T i :   -Get MobileBroadbandModem",
-      "T i :   +Get GetDeviceService",
-      "T i :   -Get GetDeviceService",
-      "T i :   +OpenCommandSession",
-      "T i :   -OpenCommandSession",
-      "T i :   set cfun value: 1.",
-      "T i :   +SendSetCommandAsync",
-      "T i :   -SendSetCommandAsync",
-      "T i :   set cfun successful.",
-      "T h : - CMbnWinRtHelper::SetMbimCfun",
-      "T i :   SET MBIM FUN SUCCESS!",
-      "T h : - CTaskAuthModule::doJob",
   };
+  const std::vector<std::string> query = SuccessfulQueryLines(0);
+  lines.insert(lines.end(), query.begin(), query.end());
+  lines.push_back("T i :   GetMbimCfun Mode :  0");
+  const std::vector<std::string> set = SuccessfulSetLines();
+  lines.insert(lines.end(), set.begin(), set.end());
+  lines.push_back("T i :   SET MBIM FUN SUCCESS!");
+  lines.push_back("T h : - CTaskAuthModule::doJob");
+  return lines;
 }
 
 }  // namespace halvorn::testing

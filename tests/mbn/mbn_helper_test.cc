@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fake_runtime.h"
+#include "mbn/helper_log.h"
 #include "support/log_capture.h"
 #include "tasks/task_manager.h"
 
@@ -22,6 +23,8 @@ using testing::FakeRuntime;
 using testing::LogCapture;
 using ::testing::Not;
 using testing::Raise;
+using testing::SuccessfulQueryLines;
+using testing::SuccessfulSetLines;
 
 constexpr const char* kNoService =
     "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}";
@@ -38,19 +41,7 @@ TEST_F(CommandTest, QueryReadsTheLevelWithEveryLine) {
   std::int32_t level = -7;
   EXPECT_TRUE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 4);
-  EXPECT_THAT(capture.Lines(),
-              ElementsAre("T h : + CMbnWinRtHelper::GetMbimCfun",            //
-                          "T i :   +Get MobileBroadbandModem",               //
-                          "T i :   -Get MobileBroadbandModem",               //
-                          "T i :   +Get GetDeviceService",                   //
-                          "T i :   -Get GetDeviceService",                   //
-                          "T i :   +OpenCommandSession",                     //
-                          "T i :   -OpenCommandSession",                     //
-                          "T i :   device_service_session:0x5678ef00",       //
-                          "T i :   +SendQueryCommandAsync",                  //
-                          "T i :   -SendQueryCommandAsync",                  //
-                          "T i :   query command complete. cfun mode = 4.",  //
-                          "T h : - CMbnWinRtHelper::GetMbimCfun"));
+  EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulQueryLines(4, "5678ef00")));
   // The request is the single byte 00, sent to command 1 of the vendor service.
   EXPECT_THAT(runtime_.record.sent, ElementsAre("query 1 00"));
   EXPECT_EQ(runtime_.record.service_id, CMbnWinRtHelper::qbi_uuid);
@@ -60,19 +51,7 @@ TEST_F(CommandTest, QueryReadsTheLevelWithEveryLine) {
 TEST_F(CommandTest, SetSendsLevelOneWithEveryLine) {
   LogCapture capture;
   EXPECT_TRUE(helper_.SetMbimCfun());
-  EXPECT_THAT(capture.Lines(),
-              ElementsAre("T h : + CMbnWinRtHelper::SetMbimCfun",  //
-                          "T i :   +Get MobileBroadbandModem",     //
-                          "T i :   -Get MobileBroadbandModem",     //
-                          "T i :   +Get GetDeviceService",         //
-                          "T i :   -Get GetDeviceService",         //
-                          "T i :   +OpenCommandSession",           //
-                          "T i :   -OpenCommandSession",           //
-                          "T i :   set cfun value: 1.",            //
-                          "T i :   +SendSetCommandAsync",          //
-                          "T i :   -SendSetCommandAsync",          //
-                          "T i :   set cfun successful.",          //
-                          "T h : - CMbnWinRtHelper::SetMbimCfun"));
+  EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
   EXPECT_THAT(runtime_.record.sent, ElementsAre("set 1 01000000"));
   EXPECT_EQ(runtime_.record.closes, 1);
 }

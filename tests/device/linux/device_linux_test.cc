@@ -11,6 +11,7 @@
 #include "device/device_helper.h"
 #include "device/device_platform.h"
 #include "device/linux/testbed.h"
+#include "device/multi_sz.h"
 #include "support/log_capture.h"
 
 namespace halvorn {
@@ -20,26 +21,8 @@ namespace dp = device_platform;
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
 using testing::LogCapture;
+using testing::MultiSzStrings;
 using testing::Testbed;
-
-// The strings of a REG_MULTI_SZ of ASCII text.
-std::vector<std::string> Strings(const std::vector<std::uint8_t>& bytes) {
-  std::vector<std::string> out;
-  std::string current;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const unsigned unit = bytes[i] | bytes[i + 1] << 8;
-    if (unit == 0) {
-      if (current.empty()) {
-        break;
-      }
-      out.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(unit));
-    }
-  }
-  return out;
-}
 
 struct ListedDevice {
   std::vector<std::string> hardware_ids;
@@ -62,8 +45,8 @@ std::vector<ListedDevice> ListDevices() {
     EXPECT_TRUE(list->ReadProperty(dp::DeviceProperty::kHardwareId, ids));
     EXPECT_TRUE(list->ReadProperty(dp::DeviceProperty::kDeviceDesc, desc));
     EXPECT_TRUE(list->ReadProperty(dp::DeviceProperty::kDevicePowerData, power));
-    const auto desc_strings = Strings(desc);
-    out.push_back({Strings(ids), desc_strings.empty() ? "" : desc_strings[0], power});
+    const auto desc_strings = MultiSzStrings(desc);
+    out.push_back({MultiSzStrings(ids), desc_strings.empty() ? "" : desc_strings[0], power});
   }
   EXPECT_EQ(error, dp::kErrorNoMoreItems);
   return out;

@@ -11,6 +11,7 @@
 
 #include "device/device_helper.h"
 #include "device/device_platform.h"
+#include "device/multi_sz.h"
 #include "device/win/win_devices.h"
 #include "support/log_capture.h"
 
@@ -21,6 +22,7 @@ namespace dp = device_platform;
 using testing::DriverKey;
 using ::testing::ElementsAre;
 using testing::LogCapture;
+using testing::MultiSzStrings;
 
 constexpr wchar_t kInstanceId[] = L"USB\\VID_7A3F&PID_0B41&MI_0C\\HALVORNTEST&0&000C";
 // REG_MULTI_SZ: two ids and the empty string that ends the list.
@@ -35,24 +37,6 @@ class TestDevice : public testing::CreatedDevice {
                       L"LTE Module MBIM",
                       std::wstring(kHardwareIds, std::size(kHardwareIds) - 1)) {}
 };
-
-std::vector<std::string> MultiSz(const std::vector<std::uint8_t>& bytes) {
-  std::vector<std::string> out;
-  std::string current;
-  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const unsigned unit = bytes[i] | bytes[i + 1] << 8;
-    if (unit == 0) {
-      if (current.empty()) {
-        break;
-      }
-      out.push_back(current);
-      current.clear();
-    } else {
-      current.push_back(static_cast<char>(unit));
-    }
-  }
-  return out;
-}
 
 struct Listed {
   bool found = false;
@@ -73,14 +57,14 @@ Listed FindCreated() {
   for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
     std::vector<std::uint8_t> ids(1024);
     if (!list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) ||
-        MultiSz(ids).front() != "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
+        MultiSzStrings(ids).front() != "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
       continue;
     }
     out.found = true;
-    out.hardware_ids = MultiSz(ids);
+    out.hardware_ids = MultiSzStrings(ids);
     std::vector<std::uint8_t> desc(1024);
     EXPECT_TRUE(list->ReadProperty(dp::DeviceProperty::kDeviceDesc, desc));
-    out.description = MultiSz(desc);
+    out.description = MultiSzStrings(desc);
     std::vector<std::uint8_t> power(56);
     out.has_power_data = list->ReadProperty(dp::DeviceProperty::kDevicePowerData, power);
   }
@@ -104,7 +88,7 @@ TEST(DeviceWinTest, CreatedDeviceIsListedWithItsHardwareIds) {
   for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
     std::vector<std::uint8_t> ids(1024);
     if (list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) &&
-        MultiSz(ids).front() == "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
+        MultiSzStrings(ids).front() == "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
       std::vector<std::uint8_t> small(sizeof kHardwareIds - 2);
       refused = !list->ReadProperty(dp::DeviceProperty::kHardwareId, small);
     }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fake_provider_client.h"
+#include "mbn/helper_log.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
 #include "support/log_capture.h"
@@ -22,8 +23,11 @@ namespace {
 
 using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
 using testing::FakeProvider;
 using testing::LogCapture;
+using testing::SuccessfulQueryLines;
+using testing::SuccessfulSetLines;
 
 constexpr const char* kGetExit = "T h : - CMbnWinRtHelper::GetMbimCfun";
 constexpr const char* kSetExit = "T h : - CMbnWinRtHelper::SetMbimCfun";
@@ -75,22 +79,9 @@ TEST_F(CommandWinTest, QueryReadsLevelFourFromTheVendorService) {
   EXPECT_EQ(level, 4);
   const FakeRecord record = provider_->Record();
   // The session line shows the low 32 bits of the session object's address.
-  char session_line[64];
-  std::snprintf(session_line, sizeof session_line, "T i :   device_service_session:0x%x",
-                record.session_address_low);
-  EXPECT_THAT(capture.Lines(),
-              ElementsAre("T h : + CMbnWinRtHelper::GetMbimCfun",  //
-                          "T i :   +Get MobileBroadbandModem",     //
-                          "T i :   -Get MobileBroadbandModem",     //
-                          "T i :   +Get GetDeviceService",         //
-                          "T i :   -Get GetDeviceService",         //
-                          "T i :   +OpenCommandSession",           //
-                          "T i :   -OpenCommandSession",           //
-                          session_line,
-                          "T i :   +SendQueryCommandAsync",                  //
-                          "T i :   -SendQueryCommandAsync",                  //
-                          "T i :   query command complete. cfun mode = 4.",  //
-                          kGetExit));
+  char session[16];
+  std::snprintf(session, sizeof session, "%x", record.session_address_low);
+  EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulQueryLines(4, session)));
 
   // The runtime was asked for {11223344-5566-7788-99AA-BBCCDDEEFF11}.
   const GUID vendor = {
@@ -111,18 +102,7 @@ TEST_F(CommandWinTest, SetSendsLevelOne) {
   Start(provider_->DefaultScript());
   LogCapture capture;
   EXPECT_TRUE(helper_->SetMbimCfun());
-  EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CMbnWinRtHelper::SetMbimCfun",  //
-                                           "T i :   +Get MobileBroadbandModem",     //
-                                           "T i :   -Get MobileBroadbandModem",     //
-                                           "T i :   +Get GetDeviceService",         //
-                                           "T i :   -Get GetDeviceService",         //
-                                           "T i :   +OpenCommandSession",           //
-                                           "T i :   -OpenCommandSession",           //
-                                           "T i :   set cfun value: 1.",            //
-                                           "T i :   +SendSetCommandAsync",          //
-                                           "T i :   -SendSetCommandAsync",          //
-                                           "T i :   set cfun successful.",          //
-                                           kSetExit));
+  EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
   const FakeRecord record = provider_->Record();
   ASSERT_EQ(record.command_count, 1);
   EXPECT_EQ(record.commands[0].set, 1);
