@@ -10,6 +10,7 @@
 
 #include "auth/firmware_platform.h"
 #include "auth/raw_smbios.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn::firmware_platform {
 namespace {
@@ -19,27 +20,11 @@ constexpr const char* kTablePath = "/sys/firmware/dmi/tables/DMI";
 // SMBIOS 3 tables may reach 4 GiB in theory; real ones are a few KiB. Reading stops here.
 constexpr std::size_t kMaxFileSize = 16u << 20;
 
-class ScopedFd {
- public:
-  explicit ScopedFd(int fd) : fd_(fd) {}
-  ~ScopedFd() {
-    if (fd_ >= 0) {
-      ::close(fd_);
-    }
-  }
-  ScopedFd(const ScopedFd&) = delete;
-  ScopedFd& operator=(const ScopedFd&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 // The whole file (sysfs files report no useful size, so it is read to its end). Empty on
 // any failure.
 std::vector<std::uint8_t> ReadWholeFile(const char* path) {
   ScopedFd fd(::open(path, O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) {
+  if (!fd.is_valid()) {
     return {};
   }
   std::vector<std::uint8_t> data;

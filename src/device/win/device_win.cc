@@ -8,6 +8,7 @@
 // clang-format on
 
 #include "device/device_platform.h"
+#include "util/win/scoped_handle.h"
 
 namespace halvorn::device_platform {
 namespace {
@@ -18,37 +19,13 @@ constexpr GUID kNetClassGuid = {0x4D36E972,
                                 0x11CE,
                                 {0xBF, 0xC1, 0x08, 0x00, 0x2B, 0xE1, 0x03, 0x18}};
 
-class ScopedDevInfo {
- public:
-  explicit ScopedDevInfo(HDEVINFO h) : h_(h) {}
-  ~ScopedDevInfo() {
-    if (h_ != INVALID_HANDLE_VALUE) {
-      ::SetupDiDestroyDeviceInfoList(h_);
-    }
-  }
-  ScopedDevInfo(const ScopedDevInfo&) = delete;
-  ScopedDevInfo& operator=(const ScopedDevInfo&) = delete;
-  HDEVINFO get() const { return h_; }
-
- private:
-  HDEVINFO h_;
+// A device information set (SetupDiDestroyDeviceInfoList).
+struct DevInfoTraits {
+  using Handle = HDEVINFO;
+  static bool IsValid(HDEVINFO h) { return h != INVALID_HANDLE_VALUE; }
+  static void Close(HDEVINFO h) { ::SetupDiDestroyDeviceInfoList(h); }
 };
-
-class ScopedKey {
- public:
-  explicit ScopedKey(HKEY h) : h_(h) {}
-  ~ScopedKey() {
-    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) {
-      ::RegCloseKey(h_);
-    }
-  }
-  ScopedKey(const ScopedKey&) = delete;
-  ScopedKey& operator=(const ScopedKey&) = delete;
-  HKEY get() const { return h_; }
-
- private:
-  HKEY h_;
-};
+using ScopedDevInfo = win::ScopedGeneric<DevInfoTraits>;
 
 class WinDeviceList : public DeviceList {
  public:
@@ -110,7 +87,7 @@ class WinRegistryKey : public RegistryKey {
   }
 
  private:
-  ScopedKey key_;
+  win::ScopedRegKey key_;
 };
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 
+#include "util/linux/scoped_fd.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
 #include "util/registry_platform.h"
@@ -67,13 +68,13 @@ std::string RegistryFilePath() {
 
 // Reads the file if it may be trusted. Returns 0 or the status of the failure.
 long ReadTrusted(const std::string& path, std::string* text) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
+  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  if (!fd.is_valid()) {
     return errno == ENOENT || errno == ENOTDIR ? kErrorFileNotFound : kErrorAccessDenied;
   }
   struct stat st {};
   long status = 0;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 ||
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_uid != 0 ||
       (st.st_mode & (S_IWGRP | S_IWOTH)) != 0 ||
       static_cast<std::size_t>(st.st_size) > kMaxFileSize) {
     status = kErrorAccessDenied;
@@ -81,7 +82,7 @@ long ReadTrusted(const std::string& path, std::string* text) {
     text->resize(static_cast<std::size_t>(st.st_size));
     std::size_t got = 0;
     while (got < text->size()) {
-      ssize_t n = ::read(fd, text->data() + got, text->size() - got);
+      ssize_t n = ::read(fd.get(), text->data() + got, text->size() - got);
       if (n <= 0) {
         break;
       }
@@ -89,7 +90,6 @@ long ReadTrusted(const std::string& path, std::string* text) {
     }
     text->resize(got);
   }
-  ::close(fd);
   if (status == kErrorAccessDenied) {
     LogHelper::Print(LogError, "ReadDWORDRegValue",
                      "registry file %s is not a regular file owned by root and writable only "

@@ -3,28 +3,11 @@
 #include <ctime>
 
 #include "util/log_folder_platform.h"
+#include "util/win/scoped_handle.h"
 
 namespace halvorn::log_folder_platform {
 
-namespace {
-// Owns a FindFirstFileA search handle.
-class FindHandle {
- public:
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  ~FindHandle() {
-    if (h_ != INVALID_HANDLE_VALUE) {
-      ::FindClose(h_);
-    }
-  }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  HANDLE get() const { return h_; }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-
- private:
-  HANDLE h_;
-};
-}  // namespace
+namespace {}  // namespace
 
 std::vector<FileEntry> FindFiles(const std::string& folder,
                                  const std::string& prefix,
@@ -32,8 +15,8 @@ std::vector<FileEntry> FindFiles(const std::string& folder,
   std::vector<FileEntry> files;
   const std::string pattern = folder + "\\" + prefix + "*" + suffix;
   WIN32_FIND_DATAA data{};
-  FindHandle find(::FindFirstFileA(pattern.c_str(), &data));
-  if (!find.valid()) {
+  win::ScopedFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
+  if (!find.is_valid()) {
     return files;
   }
   do {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "util/registry_platform.h"
+#include "util/win/scoped_handle.h"
 
 namespace halvorn::registry_platform {
 
@@ -9,7 +10,6 @@ namespace {
 class WinKey final : public Key {
  public:
   explicit WinKey(HKEY key) : key_(key) {}
-  ~WinKey() override { ::RegCloseKey(key_); }
   WinKey(const WinKey&) = delete;
   WinKey& operator=(const WinKey&) = delete;
 
@@ -19,7 +19,7 @@ class WinKey final : public Key {
              std::uint32_t* size) override {
     DWORD t = *type;
     DWORD s = *size;
-    LSTATUS status = ::RegQueryValueExW(key_, name.c_str(), nullptr, &t, data, &s);
+    LSTATUS status = ::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &t, data, &s);
     *type = t;
     *size = s;
     // The registry functions return their error instead of setting the thread's last error;
@@ -29,7 +29,7 @@ class WinKey final : public Key {
   }
 
  private:
-  HKEY key_;
+  win::ScopedRegKey key_;
 };
 
 }  // namespace

@@ -8,42 +8,11 @@
 #include <cstring>
 
 #include "util/restart_platform.h"
+#include "util/win/scoped_handle.h"
 
 namespace halvorn::restart_platform {
 
 namespace {
-
-// A service-manager or service handle, closed once.
-class ScopedScHandle {
- public:
-  explicit ScopedScHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ScopedScHandle() {
-    if (handle_ != nullptr) {
-      ::CloseServiceHandle(handle_);
-    }
-  }
-  ScopedScHandle(const ScopedScHandle&) = delete;
-  ScopedScHandle& operator=(const ScopedScHandle&) = delete;
-  SC_HANDLE get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
-};
-
-class ScopedHandle {
- public:
-  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedHandle() {
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
-      ::CloseHandle(handle_);
-    }
-  }
-  ScopedHandle(const ScopedHandle&) = delete;
-  ScopedHandle& operator=(const ScopedHandle&) = delete;
-
- private:
-  HANDLE handle_;
-};
 
 // The caller reads the last error through the returned code; keep the thread's last error
 // equal to it as well.
@@ -71,7 +40,7 @@ class WinService final : public Service {
   }
 
  private:
-  ScopedScHandle handle_;
+  win::ScopedServiceHandle handle_;
 };
 
 class WinServiceManager final : public ServiceManager {
@@ -90,7 +59,7 @@ class WinServiceManager final : public ServiceManager {
   }
 
  private:
-  ScopedScHandle handle_;
+  win::ScopedServiceHandle handle_;
 };
 
 class WinPlatform final : public Platform {
@@ -119,7 +88,7 @@ class WinPlatform final : public Platform {
       return Fail();
     }
     // The launched interpreter is not waited for; only its handle is let go.
-    ScopedHandle process(info.hProcess);
+    win::ScopedHandle process(info.hProcess);
     return 0;
   }
 };
