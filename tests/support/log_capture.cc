@@ -40,8 +40,8 @@ namespace {
 // Adds the variables that the product reads and tests set, before main and so before any
 // thread of a test exists (see SetEnv).
 const bool kProductVariablesAdded = [] {
-  for (const char* name :
-       {"programdata", "HALVORN_REGISTRY_FILE", "HALVORN_MBIM_PORT", "HALVORN_MBIM_PROXY"}) {
+  for (const char* name : {"programdata", "HALVORN_REGISTRY_FILE", "HALVORN_MBIM_PORT",
+                           "HALVORN_MBIM_PROXY", "NOTIFY_SOCKET", "DBUS_SYSTEM_BUS_ADDRESS"}) {
     ::setenv(name, "", 0);
   }
   return true;
@@ -78,16 +78,24 @@ LogCapture::~LogCapture() {
   LogHelper::Shutdown();
 }
 
-std::filesystem::path LogCapture::log_folder() const {
-  return dir_.path() / LogHelper::kCompanyFolder / LogHelper::kProductFolder /
+std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata) {
+  return programdata / LogHelper::kCompanyFolder / LogHelper::kProductFolder /
          LogHelper::kLogSubFolder;
+}
+
+std::filesystem::path LogCapture::log_folder() const {
+  return LogFolderUnder(dir_.path());
 }
 
 std::vector<std::string> LogCapture::RawLines() {
   LogHelper::Shutdown();
+  return ReadLogFolder(log_folder());
+}
+
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(log_folder(), ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (entry.is_regular_file()) {
       files.push_back(entry.path());
     }
@@ -136,9 +144,13 @@ std::vector<std::string> LogCapture::Lines() {
 }
 
 std::vector<std::string> LogCapture::AllLines() {
+  return MaskLines(RawLines());
+}
+
+std::vector<std::string> MaskLines(const std::vector<std::string>& raw) {
   static const std::regex kStamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ([0-9a-f]{8} )?)");
   std::vector<std::string> out;
-  for (const std::string& line : RawLines()) {
+  for (const std::string& line : raw) {
     std::smatch m;
     if (std::regex_search(line, m, kStamp)) {
       out.push_back("T " + line.substr(static_cast<std::size_t>(m.length(0))));

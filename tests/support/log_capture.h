@@ -61,6 +61,13 @@ class LogCapture {
   TempDir dir_;
 };
 
+// The log folder of a program-data folder.
+std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata);
+// The lines of the log files of `folder` as RawLines reads them, whoever wrote them.
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
+// `raw` masked as AllLines masks its lines.
+std::vector<std::string> MaskLines(const std::vector<std::string>& raw);
+
 }  // namespace halvorn::testing
 
 #endif  // HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_

@@ -1,0 +1,75 @@
+// Test support: a simulated laptop for the Linux build's end-to-end tests. A umockdev test bed
+// with the laptop's modem (or none) and its SMBIOS tables, the registry file, and the MBIM
+// simulator on a pseudo-terminal; HALVORN_MBIM_PORT points at a link to the simulator's terminal
+// when the laptop has a modem. The program must run under in_testbed.sh, and the registry file
+// is trusted only when owned by root.
+
+#ifndef HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
+#define HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+
+#include "device/linux/testbed.h"
+#include "simulator.h"
+#include "support/log_capture.h"
+
+namespace halvorn::testing {
+
+inline constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
+inline constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
+inline constexpr const char* kVendor = "7a3f";       // the vendor's USB vendor id
+inline constexpr const char* kOtherVendor = "4e2a";  // another maker's
+
+// What the laptop is made of.
+struct Laptop {
+  const char* model;
+  // Whether a USB modem is plugged in. Without one the test bed has no modem and the helper is
+  // given no control port: it asks udev, which knows none.
+  bool modem;
+  const char* vendor;   // USB vendor id of the modem; null without a modem
+  const char* product;  // USB product id of the modem; null without a modem
+  bool fcc_structure;
+  std::optional<std::uint32_t> disable_verify;
+  std::int32_t initial_level;
+  mbimsim::Fault fault;
+};
+
+// A listed laptop with the vendor's modem at level 0 and the FCC-mode structure.
+inline constexpr Laptop kListedLaptopAtLevelZero = {
+    kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, mbimsim::Fault::kNone};
+
+class SimulatedLaptop {
+ public:
+  // Points the registry file at the folder's and opens the port directly (mbim-proxy serves
+  // root only). Call Skip() first: without root or the preload library nothing can be built.
+  SimulatedLaptop();
+  ~SimulatedLaptop();
+  SimulatedLaptop(const SimulatedLaptop&) = delete;
+  SimulatedLaptop& operator=(const SimulatedLaptop&) = delete;
+
+  // Why the cases cannot run here, or null when they can. Fails the test without the preload
+  // library (a wrong runner, not a missing capability).
+  static const char* SkipReason();
+
+  // Builds `laptop`. The simulated modem is started in every case, also on a laptop without
+  // a modem, where nothing leads to it: there it shows that the job never found one. Uses
+  // gtest assertions: call under ASSERT_NO_FATAL_FAILURE.
+  void Build(const Laptop& laptop);
+
+  mbimsim::Simulator& modem() { return *simulator_; }
+  const std::filesystem::path& folder() const { return dir_.path(); }
+
+ private:
+  Testbed bed_;
+  TempDir dir_;
+  const std::filesystem::path registry_ = dir_.path() / "registry.reg";
+  const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";
+  std::unique_ptr<mbimsim::Simulator> simulator_;
+};
+
+}  // namespace halvorn::testing
+
+#endif  // HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
