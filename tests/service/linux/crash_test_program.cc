@@ -1,0 +1,31 @@
+// Installs the daemon's crash handler, then faults: a null write in CrashHere (default), or
+// abort() with "abort", each called through CallerOfCrash so that a backtrace shows both.
+
+#include <cstdlib>
+#include <cstring>
+
+#include "service/linux/crash_handler.h"
+
+namespace crash_test {
+
+volatile int* g_nowhere = nullptr;
+
+__attribute__((noinline)) void CrashHere(bool abort_instead) {
+  if (abort_instead) {
+    std::abort();
+  }
+  *g_nowhere = 42;
+}
+
+__attribute__((noinline)) void CallerOfCrash(bool abort_instead) {
+  CrashHere(abort_instead);
+  g_nowhere = nullptr;  // keeps the call from being a tail call
+}
+
+}  // namespace crash_test
+
+int main(int argc, char** argv) {
+  halvorn::service::InstallCrashHandler();
+  crash_test::CallerOfCrash(argc > 1 && std::strcmp(argv[1], "abort") == 0);
+  return 0;
+}
