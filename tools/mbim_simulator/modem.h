@@ -75,6 +75,8 @@ class Modem {
   Reaction Handle(ByteSpan message);
 
   std::int32_t level() const { return level_; }
+  // The level changes on the modem's side (as after a reset or a firmware switch-off).
+  void set_level(std::int32_t level) { level_ = level; }
   bool is_open() const { return open_; }
   std::uint32_t max_control_transfer() const { return max_transfer_; }
   const std::vector<ReceivedCommand>& received() const { return received_; }

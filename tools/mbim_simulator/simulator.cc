@@ -93,6 +93,11 @@ void Simulator::Stop() {
   slave_.reset();
 }
 
+void Simulator::SetLevel(std::int32_t level) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  modem_.set_level(level);
+}
+
 std::int32_t Simulator::level() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return modem_.level();

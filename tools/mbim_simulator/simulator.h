@@ -51,6 +51,10 @@ class Simulator {
   // Stops serving and closes the terminal. Called by the destructor.
   void Stop();
 
+  // The modem drops to `level` on its own, as after a suspend; the next query answers it.
+  // Thread-safe.
+  void SetLevel(std::int32_t level);
+
   // Thread-safe views of the modem.
   std::int32_t level() const;
   bool is_open() const;

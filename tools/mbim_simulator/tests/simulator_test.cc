@@ -233,6 +233,24 @@ TEST_F(SimulatorTest, VanishFaultHangsUpMidCommand) {
   EXPECT_EQ(simulator_->level(), 0);
 }
 
+TEST_F(SimulatorTest, ALevelSetFromOutsideIsWhatTheNextQueryAnswers) {
+  ModemOptions options;
+  options.initial_level = 1;
+  StartWith(options);
+  Open();
+  simulator_->SetLevel(0);
+  EXPECT_EQ(simulator_->level(), 0);
+  port_->Write(EncodeCommand(12, {kVendorService, kCidRadioLevel, kCommandQuery, {0}}, 4096));
+  std::optional<Bytes> answer = port_->Read();
+  ASSERT_TRUE(answer);
+  EXPECT_EQ(ParseCommandDoneBody(ParseMessage(*answer)->body)->data, (Bytes{0, 0, 0, 0}));
+  // And a set from the host takes it back up.
+  port_->Write(
+      EncodeCommand(13, {kVendorService, kCidRadioLevel, kCommandSet, {1, 0, 0, 0}}, 4096));
+  ASSERT_TRUE(port_->Read());
+  EXPECT_EQ(simulator_->level(), 1);
+}
+
 TEST_F(SimulatorTest, ClientsComeAndGo) {
   ModemOptions options;
   options.initial_level = 2;
