@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdio>
 #include <fstream>
 #include <string>
@@ -43,10 +44,11 @@ const char* SimulatedLaptop::SkipReason() {
 }
 
 void SimulatedLaptop::Build(const Laptop& laptop) {
+  laptop_ = laptop;
   bed_.AddOtherNetworking();
-  const std::string hub = bed_.AddUsbHost();
+  hub_ = bed_.AddUsbHost();
   if (laptop.modem) {
-    bed_.AddUsbModem(hub, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
+    usb_modem_ = bed_.PlugUsbModem(hub_, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
   }
   std::vector<Bytes> table = {SystemInformation(27, laptop.model)};
   if (laptop.fcc_structure) {
@@ -75,15 +77,38 @@ void SimulatedLaptop::Build(const Laptop& laptop) {
   mbimsim::ModemOptions options;
   options.initial_level = laptop.initial_level;
   options.fault = laptop.fault;
-  simulator_ = std::make_unique<mbimsim::Simulator>(options);
-  std::string error;
-  ASSERT_TRUE(simulator_->Start(&error)) << error;
+  ASSERT_NO_FATAL_FAILURE(StartModem(options));
   if (laptop.modem) {
-    std::filesystem::create_symlink(simulator_->device_path(), port_);
     SetEnv(mbn_linux::kPortVariable, port_.string());
   } else {
     UnsetEnv(mbn_linux::kPortVariable);
   }
+}
+
+void SimulatedLaptop::StartModem(const mbimsim::ModemOptions& options) {
+  simulator_ = std::make_unique<mbimsim::Simulator>(options);
+  std::string error;
+  ASSERT_TRUE(simulator_->Start(&error)) << error;
+  if (laptop_.modem) {
+    std::filesystem::remove(port_);
+    std::filesystem::create_symlink(simulator_->device_path(), port_);
+  }
+}
+
+void SimulatedLaptop::Unplug() {
+  bed_.Uevent(usb_modem_.port, "remove");
+  simulator_->Vanish();
+  simulator_->WaitForVanish(std::chrono::seconds(60));
+  std::filesystem::remove(port_);
+}
+
+void SimulatedLaptop::Plug(std::int32_t level) {
+  ASSERT_TRUE(laptop_.modem) << "a laptop built without a modem has none to plug back";
+  mbimsim::ModemOptions options;
+  options.initial_level = level;
+  ASSERT_NO_FATAL_FAILURE(StartModem(options));
+  bed_.BindUsbDriver(usb_modem_.control, "cdc_mbim");
+  bed_.Uevent(usb_modem_.port, "add");
 }
 
 }  // namespace halvorn::testing

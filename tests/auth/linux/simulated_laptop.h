@@ -59,11 +59,30 @@ class SimulatedLaptop {
   // gtest assertions: call under ASSERT_NO_FATAL_FAILURE.
   void Build(const Laptop& laptop);
 
+  // Unplugs the modem: udev reports its control port removed, the simulated modem vanishes
+  // (an open port sees a hang-up) and the port link goes. The devices stay in the test bed's
+  // sysfs (umockdev cannot add a removed USB device again), as a driver's would until the
+  // kernel has torn them down.
+  void Unplug();
+  // Plugs a modem like the one Build made back in, starting at `level`: a new simulated modem
+  // behind the same port link, its control interface bound to cdc_mbim (the test bed of Build
+  // binds no driver, so udev's watchers see no MBIM port before), and udev reporting the
+  // control port added. Call under
+  // ASSERT_NO_FATAL_FAILURE.
+  void Plug(std::int32_t level);
+
   mbimsim::Simulator& modem() { return *simulator_; }
   const std::filesystem::path& folder() const { return dir_.path(); }
 
  private:
+  // Starts a simulated modem with `options` and, on a laptop with a modem, points the port
+  // link at it.
+  void StartModem(const mbimsim::ModemOptions& options);
+
   Testbed bed_;
+  std::string hub_;
+  Laptop laptop_{};
+  Testbed::UsbModem usb_modem_;
   TempDir dir_;
   const std::filesystem::path registry_ = dir_.path() / "registry.reg";
   const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";

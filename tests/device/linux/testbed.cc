@@ -4,6 +4,8 @@
 #include <glib/gstdio.h>
 #include <umockdev.h>
 
+#include <unistd.h>
+
 #include <cstdlib>
 #include <memory>
 
@@ -62,12 +64,12 @@ std::string Testbed::AddUsbHost() {
              {"DEVTYPE", "usb_device", "DRIVER", "usb"});
 }
 
-std::string Testbed::AddUsbModem(const std::string& hub,
-                                 const std::string& port,
-                                 const std::string& vid,
-                                 const std::string& pid,
-                                 const std::string& ifname,
-                                 int ifindex) {
+Testbed::UsbModem Testbed::PlugUsbModem(const std::string& hub,
+                                        const std::string& port,
+                                        const std::string& vid,
+                                        const std::string& pid,
+                                        const std::string& ifname,
+                                        int ifindex) {
   const std::string dev = Add("usb", port, hub,
                               {"idVendor", vid, "idProduct", pid, "bcdDevice", "0318", "product",
                                "LTE Module", "serial", "0123456789ABCDEF"},
@@ -80,11 +82,12 @@ std::string Testbed::AddUsbModem(const std::string& hub,
   Add("usb", port + ":1.13", dev, {"bInterfaceNumber", "0d", "bInterfaceClass", "0a"},
       {"DEVTYPE", "usb_interface", "DRIVER", "cdc_mbim"});
   const std::string port_name = "cdc-wdm" + std::to_string(ifindex);
-  Add("usbmisc", port_name, control, {}, {"DEVNAME", "/dev/" + port_name});
+  const std::string control_port =
+      Add("usbmisc", port_name, control, {}, {"DEVNAME", "/dev/" + port_name});
   Add("net", ifname, control,
       {"ifindex", std::to_string(ifindex), "operstate", "down", "type", "1"},
       {"DEVTYPE", "wwan", "INTERFACE", ifname, "ID_NET_DRIVER", "cdc_mbim"});
-  return control;
+  return {dev, control, control_port};
 }
 
 std::string Testbed::AddPciModem(const std::string& slot,
@@ -112,6 +115,21 @@ void Testbed::AddOtherNetworking() {
            "0x22d8", "revision", "0x20", "class", "0x020000"},
           {"PCI_SLOT_NAME", "0000:00:1f.6", "ID_MODEL_FROM_DATABASE", "Ethernet Connection"});
   Add("net", "eth0", nic, {"ifindex", "2", "operstate", "up", "type", "1"}, {"INTERFACE", "eth0"});
+}
+
+void Testbed::BindUsbDriver(const std::string& syspath, const std::string& driver) {
+  ScopedGChar sys(umockdev_testbed_get_sys_dir(bed_));
+  ScopedGChar drivers(g_build_filename(sys.get(), "bus", "usb", "drivers", driver.c_str(), nullptr));
+  g_mkdir_with_parents(drivers.get(), 0755);
+  // syspath starts with /sys, as does the test bed's sys folder.
+  ScopedGChar root(g_path_get_dirname(sys.get()));
+  ScopedGChar link(g_build_filename(root.get(), syspath.c_str(), "driver", nullptr));
+  g_unlink(link.get());
+  symlink(drivers.get(), link.get());
+}
+
+void Testbed::Uevent(const std::string& syspath, const char* action) {
+  umockdev_testbed_uevent(bed_, syspath.c_str(), action);
 }
 
 void Testbed::WriteSysFile(const std::string& relative_path,

@@ -32,15 +32,30 @@ class Testbed {
 
   // The PCI xHCI controller 0000:00:14.0 with its root hub usb2; returns the hub.
   std::string AddUsbHost();
+  // The sysfs paths of a USB modem's parts.
+  struct UsbModem {
+    std::string device;   // the USB device
+    std::string control;  // its MBIM control interface
+    std::string port;     // the cdc-wdm control port below it
+  };
   // A USB modem on port `port` of `hub` ("2-3"): the device, an MBIM control interface 12
   // with its cdc-wdm<ifindex> control port, data interface 13, and a DEVTYPE=wwan interface
-  // `ifname` with `ifindex` below the control interface. Returns the control interface.
+  // `ifname` with `ifindex` below the control interface.
+  UsbModem PlugUsbModem(const std::string& hub,
+                        const std::string& port,
+                        const std::string& vid,
+                        const std::string& pid,
+                        const std::string& ifname,
+                        int ifindex);
+  // The same, returning the control interface.
   std::string AddUsbModem(const std::string& hub,
                           const std::string& port,
                           const std::string& vid,
                           const std::string& pid,
                           const std::string& ifname,
-                          int ifindex);
+                          int ifindex) {
+    return PlugUsbModem(hub, port, vid, pid, ifname, ifindex).control;
+  }
   // A PCI modem function `slot` with an MHI controller and a DEVTYPE=wwan interface.
   std::string AddPciModem(const std::string& slot,
                           const std::string& vendor,
@@ -49,6 +64,14 @@ class Testbed {
                           int ifindex);
   // The loopback interface and an Ethernet port with eth0.
   void AddOtherNetworking();
+
+  // Binds the device at `syspath` to the USB driver `driver` (its "driver" link), as the
+  // kernel does when a device is plugged in.
+  void BindUsbDriver(const std::string& syspath, const std::string& driver);
+
+  // Sends the uevent `action` ("add", "remove") of the device at `syspath` to every udev
+  // monitor of the programs under the test bed, the test's children included.
+  void Uevent(const std::string& syspath, const char* action);
 
   // Writes a file below the test bed's /sys (for /sys/firmware).
   void WriteSysFile(const std::string& relative_path, const std::vector<std::uint8_t>& bytes);

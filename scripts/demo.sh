@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The demonstration: Halvorn on a simulated laptop, as a short timeline on the terminal.
+#
+#   scripts/demo.sh             the Linux daemon halvornd: start and the checks, the level going
+#                               from 0 to 1; sleep and resume; the modem unplugged and plugged
+#                               back; the stop (the story of tests/service/linux/halvornd_story_test.cc)
+#   scripts/demo.sh --windows   halvorn.exe installed as the service "Halvorn" under Wine with
+#                               the fake mobile-broadband runtime: start, level 0 -> 1, stop
+#
+# Needs root (the laptop's registry file must be root's; Wine's service needs nothing more) and
+# installs what is missing through scripts/install-deps.sh. Everything it starts lives in a
+# private temporary folder and its own process group; both go when it ends, also on Ctrl-C.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+top=$PWD
+
+mode=linux
+case ${1:-} in
+  "") ;;
+  --windows) mode=windows ;;
+  -h | --help) sed -n '2,12p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+  *) echo "demo: unknown option $1 (try --help)" >&2; exit 2 ;;
+esac
+
+if [[ $(id -u) -ne 0 ]]; then
+  exec sudo -- "$0" "$@"
+fi
+
+scripts/install-deps.sh >/dev/null
+
+work=$(mktemp -d /tmp/halvorn-demo.XXXXXX)
+group=""
+cleanup() {
+  trap - EXIT INT TERM
+  if [[ -n $group ]]; then
+    kill -TERM -- "-$group" 2>/dev/null || true
+    for _ in $(seq 100); do
+      kill -0 -- "-$group" 2>/dev/null || break
+      sleep 0.1
+    done
+    kill -KILL -- "-$group" 2>/dev/null || true
+  fi
+  if [[ $mode == windows && -n ${WINEPREFIX:-} ]]; then
+    wineserver -k 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'echo; echo "demo: interrupted"; exit 130' INT TERM
+
+# Runs "$@" in a process group of its own (so that cleanup ends every process it started) and
+# waits for it.
+run_group() {
+  setsid "$@" &
+  group=$!
+  local rc=0
+  wait "$group" || rc=$?
+  return "$rc"
+}
+
+if [[ $mode == linux ]]; then
+  echo "demo: building halvornd and the story (build/linux)..."
+  cmake --preset linux >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
+  nice cmake --build --preset linux --target halvornd halvornd_story_test >"$work/build.log" 2>&1 ||
+    { tail -40 "$work/build.log"; exit 1; }
+  mkdir -p build/demo
+  rc=0
+  TMPDIR=$work HALVORN_STORY_LOG_COPY=$top/build/demo/halvornd-log \
+    run_group tests/device/linux/in_testbed.sh build/linux/tests/service/halvornd_story_test \
+    --gtest_brief=1 || rc=$?
+  if [[ $rc -eq 0 ]]; then
+    echo "demo: done; nothing of it is left running (the log is kept in build/demo/halvornd-log)"
+  else
+    echo "demo: the story failed (exit $rc)" >&2
+  fi
+  exit "$rc"
+fi
+
+exec_windows_demo() {
+  echo "demo: the Windows demo is not available yet" >&2
+  return 1
+}
+exec_windows_demo
