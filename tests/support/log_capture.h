@@ -35,6 +35,12 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Whole lines without their "\r\n" of every log file in `folder`, in file order (rotated files
+// oldest first).
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
+// Lines with the timestamp and the thread id masked, as LogCapture::Lines() shows them.
+std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw);
+
 // Points "programdata" at a fresh folder and starts the facade there. Lines() stops the
 // facade (draining the queue) and returns what the log files hold.
 class LogCapture {
