@@ -324,5 +324,23 @@ TEST_F(HalvorndLogindTest, ARestartedLogindGetsANewLock) {
   ASSERT_NO_FATAL_FAILURE(StopAndCheck());
 }
 
+TEST_F(HalvorndLogindTest, ALostBusIsLoggedAndTheServiceGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(laptop_->Build(kListedLaptopAtLevelZero));
+  ASSERT_TRUE(daemon_.Start());
+  ASSERT_TRUE(daemon_.notify().WaitFor(kReady, kBound)) << daemon_.Output();
+  ASSERT_TRUE(WaitForInhibitors(1));
+  logind_.EndBus();
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        const std::vector<std::string> log = daemon_.Log();
+        return std::any_of(log.begin(), log.end(), [](const std::string& l) {
+          return l.rfind("T e :   system bus lost : ", 0) == 0;
+        });
+      },
+      kBound))
+      << Join(daemon_.Log());
+  ASSERT_NO_FATAL_FAILURE(StopAndCheck());
+}
+
 }  // namespace
 }  // namespace halvorn::testing
