@@ -93,7 +93,8 @@ running() { inside systemctl is-system-running 2>/dev/null | grep -qE '^(running
 poll 900 running || { tail -30 "$work/console.log"; fail "the container did not finish booting"; }
 echo "container-test: booted ($(inside systemctl is-system-running 2>/dev/null || true))"
 
-unit=TessaryCorvexSVC.service
+unit=halvornd.service
+alias=TessaryCorvexSVC.service
 logdir="/var/log/Tessary Wireless Inc/Brevane/VK20T"
 step() { echo "container-test: $*"; }
 
@@ -104,6 +105,7 @@ active() { [[ $(inside systemctl is-active "$unit" 2>/dev/null) == active ]]; }
 poll 300 active || { inside systemctl status "$unit" --no-pager || true; fail "not active after install"; }
 step "installed: $unit is active"
 inside systemctl is-enabled "$unit" | grep -qx enabled || fail "$unit not enabled"
+inside test -L "/etc/systemd/system/$alias" || fail "no alias $alias"
 
 # The modem: the simulator inside the container, its port named in a drop-in.
 inside systemd-run --unit=halvorn-modem --collect /opt/halvorn-test/halvorn-mbim-sim --level=0 \

@@ -14,6 +14,8 @@ PACKAGES=(
   # test peers
   wine wine64 libmbim-utils libmbim-proxy umockdev libumockdev-dev
   python3 python3-dbusmock python3-dbus python3-gi dbus dbus-daemon util-linux procps
+  # the daemon's tests: journal files from the export format, the reader of its minidumps
+  systemd-journal-remote lldb
   # packages: the .deb (debhelper, lintian), the MSI (wixl), a booted systemd for the .deb
   debhelper lintian fakeroot wixl systemd-container mmdebstrap
 )

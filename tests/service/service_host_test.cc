@@ -186,8 +186,8 @@ TEST_F(ServiceHostTest, StartAndStop) {
   EXPECT_EQ(power_.Registration(), 0x77u);
 
   // Every line of both threads, the stop lines of the main routine included.
+  // (The handler's last lines may come after the main routine's: it runs on its own thread.)
   EXPECT_EQ(lines.front(), "T h : + ServiceMain");
-  EXPECT_EQ(lines.back(), "T h : - ServiceMain");
   const ExpectedLog start = ExpectedLog().Enter("ServiceMain").Info(kStartBanner);
   EXPECT_TRUE(InOrder(lines, start.lines()));
   EXPECT_TRUE(InOrder(lines, ExpectedLog()

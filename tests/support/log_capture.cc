@@ -87,11 +87,6 @@ std::filesystem::path LogCapture::log_folder() const {
   return LogFolderUnder(dir_.path());
 }
 
-std::vector<std::string> LogCapture::RawLines() {
-  LogHelper::Shutdown();
-  return ReadLogFolder(log_folder());
-}
-
 std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
@@ -133,6 +128,11 @@ std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {
   return lines;
 }
 
+std::vector<std::string> LogCapture::RawLines() {
+  LogHelper::Shutdown();
+  return ReadLogFolder(log_folder());
+}
+
 std::vector<std::string> LogCapture::Lines() {
   std::vector<std::string> all = AllLines();
   auto end_of_start =
@@ -143,11 +143,7 @@ std::vector<std::string> LogCapture::Lines() {
   return std::vector<std::string>(end_of_start + 1, all.end());
 }
 
-std::vector<std::string> LogCapture::AllLines() {
-  return MaskLines(RawLines());
-}
-
-std::vector<std::string> MaskLines(const std::vector<std::string>& raw) {
+std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw) {
   static const std::regex kStamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ([0-9a-f]{8} )?)");
   std::vector<std::string> out;
   for (const std::string& line : raw) {
@@ -159,6 +155,10 @@ std::vector<std::string> MaskLines(const std::vector<std::string>& raw) {
     }
   }
   return out;
+}
+
+std::vector<std::string> LogCapture::AllLines() {
+  return MaskLogLines(RawLines());
 }
 
 }  // namespace halvorn::testing

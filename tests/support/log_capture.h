@@ -35,6 +35,14 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The log folder under a program-data folder.
+std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata);
+// Whole lines without their "\r\n" of every log file in `folder`, in file order (rotated files
+// oldest first).
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
+// Lines with the timestamp and the thread id masked, as LogCapture::Lines() shows them.
+std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw);
+
 // Points "programdata" at a fresh folder and starts the facade there. Lines() stops the
 // facade (draining the queue) and returns what the log files hold.
 class LogCapture {
@@ -60,13 +68,6 @@ class LogCapture {
  private:
   TempDir dir_;
 };
-
-// The log folder of a program-data folder.
-std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata);
-// The lines of the log files of `folder` as RawLines reads them, whoever wrote them.
-std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
-// `raw` masked as AllLines masks its lines.
-std::vector<std::string> MaskLines(const std::vector<std::string>& raw);
 
 }  // namespace halvorn::testing
 

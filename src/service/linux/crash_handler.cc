@@ -11,6 +11,7 @@
 #include <ucontext.h>
 #include <unistd.h>
 
+#include <time.h>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
@@ -85,8 +86,10 @@ std::size_t g_module_count = 0;
 std::uint32_t g_processors = 1;
 alignas(16) std::uint8_t g_alt_stack[kAltStackSize];
 
-// The handler's own working storage (one crash per process: a second one ends at once).
+// The handler's own working storage: one dump per process; a thread that crashes while another
+// writes it waits for that dump, then ends the process too.
 std::atomic<bool> g_entered{false};
+std::atomic<bool> g_written{false};
 Thread g_threads[kMaxThreads];
 std::uint8_t g_context[kContextSize];
 std::uint8_t g_record[512];
@@ -528,7 +531,13 @@ void WriteDump(int fd, int signo, const siginfo_t* info, const ucontext_t* uc) {
 }
 
 void OnCrash(int signo, siginfo_t* info, void* context) {
-  if (!g_entered.exchange(true)) {
+  if (g_entered.exchange(true)) {
+    // Another thread crashed as well and writes its dump: let it finish (for a while).
+    for (int i = 0; i < 100 && !g_written.load(); ++i) {
+      timespec pause{0, 100 * 1000 * 1000};
+      ::nanosleep(&pause, nullptr);
+    }
+  } else {
     DumpGuid guid;
     std::uint8_t random[16] = {};
     if (::getrandom(random, sizeof random, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof random)) {
@@ -549,6 +558,7 @@ void OnCrash(int signo, siginfo_t* info, void* context) {
         }
       }
     }
+    g_written.store(true);
   }
   [[maybe_unused]] const ssize_t n = ::write(STDERR_FILENO, kFatalError, sizeof kFatalError - 1);
   // The default action of SIGABRT, whichever signal came: the process ends as aborted.

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 #include "auth/auth_module_wiring.h"
 #include "service/linux/crash_handler.h"
@@ -36,7 +37,7 @@ class DaemonEntry final : public EntryPlatform {
 
   void PrepareService() override {
     TaskManagerHooks hooks = ProductionTaskManagerHooks();
-    hooks.startThread = worker_end_.WrapStarter();
+    hooks.startThread = worker_end_.WrapStarter(std::move(hooks.startThread));
     CTaskManager::installProcessHooks(std::move(hooks));
     InstallProductionAuthModuleJob();
     power_events_ = std::make_unique<PowerEvents>(power_, &CTaskManager::getInstance);

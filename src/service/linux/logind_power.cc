@@ -178,7 +178,6 @@ bool LogindPower::Connect(bool report) {
   }
   bus_ = bus.release();
   LogHelper::Print(LogInfo, kTag, "subscribed to logind's PrepareForSleep");
-  TakeLock();
   return true;
 }
 
@@ -212,7 +211,10 @@ void LogindPower::Run() {
         first = false;
         first_attempt_.notify_all();
       }
-      if (!connected) {
+      if (connected) {
+        // After the answer to the registration: a logind slow to answer holds up no start.
+        TakeLock();
+      } else {
         wait_ms = kReconnectPauseMs;
       }
     }

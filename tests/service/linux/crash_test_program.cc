@@ -1,8 +1,11 @@
 // Installs the daemon's crash handler, then faults: a null write in CrashHere (default), or
-// abort() with "abort", each called through CallerOfCrash so that a backtrace shows both.
+// abort() with "abort", each called through CallerOfCrash so that a backtrace shows both; with
+// "threads", two threads make the null write at the same moment.
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 #include "service/linux/crash_handler.h"
 
@@ -26,6 +29,20 @@ __attribute__((noinline)) void CallerOfCrash(bool abort_instead) {
 
 int main(int argc, char** argv) {
   halvorn::service::InstallCrashHandler();
+  if (argc > 1 && std::strcmp(argv[1], "threads") == 0) {
+    std::atomic<int> ready{0};
+    auto body = [&ready] {
+      ready.fetch_add(1);
+      while (ready.load() < 2) {
+      }
+      crash_test::CallerOfCrash(false);
+    };
+    std::thread a(body);
+    std::thread b(body);
+    a.join();
+    b.join();
+    return 0;
+  }
   crash_test::CallerOfCrash(argc > 1 && std::strcmp(argv[1], "abort") == 0);
   return 0;
 }

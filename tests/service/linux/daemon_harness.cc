@@ -64,7 +64,7 @@ bool Daemon::Start(bool notify) {
 }
 
 std::vector<std::string> Daemon::Log() {
-  return MaskLines(ReadLogFolder(LogFolderUnder(dir_.path())));
+  return MaskLogLines(ReadLogFolder(LogFolderUnder(dir_.path())));
 }
 
 bool Daemon::LogHas(const std::string& line) {

@@ -43,11 +43,16 @@ constexpr const char* kJobEndLine = "T h : - CTaskAuthModule::doJob";
 constexpr const char* kRemovedLine = "T i :   after  delete task list size = 0";
 constexpr const char* kSetLine = "T i :   SET MBIM FUN SUCCESS!";
 
-// Every line the stop writes, in order, the last line of the log last.
-const std::vector<std::string> kStopLines = {
+// Every line the stop writes: the control handler's on the dispatcher thread, the service main
+// routine's on its own (the two interleave), and the exit last, once both are done.
+const std::vector<std::string> kHandlerStopLines = {
     "T i :   CtrlCode = 0x1 ; dwEventType = 0",
     "T i :   SERVICE_CONTROL_STOP",
     "T i :   SERVICE_CONTROL_STOP g_pKService->stop(); exit",
+    "T h : - ServiceCtrlHandler",
+    "T i :   Halvorn: Main: Exit",
+};
+const std::vector<std::string> kMainStopLines = {
     "T i :   \nKService::Run leave\n",
     "==================================   Halvorn stop "
     "==============================================",
@@ -110,9 +115,10 @@ class HalvorndTest : public ::testing::Test {
         << "wait status " << *status << "\n"
         << daemon.Output();
     const std::vector<std::string> log = daemon.Log();
-    EXPECT_TRUE(InOrder(log, kStopLines)) << Join(log);
+    EXPECT_TRUE(InOrder(log, kHandlerStopLines)) << Join(log);
+    EXPECT_TRUE(InOrder(log, kMainStopLines)) << Join(log);
     ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.back(), kStopLines.back());
+    EXPECT_EQ(log.back(), "T i :   Halvorn: Main: Exit");
     const std::vector<std::string> messages = daemon.notify().Messages();
     ASSERT_GE(messages.size(), 2u);
     EXPECT_THAT(std::vector<std::string>(messages.end() - 2, messages.end()),
@@ -157,7 +163,8 @@ TEST_F(HalvorndTest, WithoutANotifySocketRunsAndSaysSoOnce) {
                        "T i :   no service manager listens (NOTIFY_SOCKET not set); running in the "
                        "foreground"),
             1);
-  EXPECT_TRUE(InOrder(log, kStopLines));
+  EXPECT_TRUE(InOrder(log, kHandlerStopLines));
+  EXPECT_TRUE(InOrder(log, kMainStopLines));
   EXPECT_TRUE(daemon_.notify().Messages().empty());
 }
 
@@ -314,6 +321,24 @@ TEST_F(HalvorndLogindTest, ARestartedLogindGetsANewLock) {
   // And its signals still arrive.
   PrepareForSleep(true);
   EXPECT_TRUE(daemon_.WaitForLog("T i :   sleep delay lock released"));
+  ASSERT_NO_FATAL_FAILURE(StopAndCheck());
+}
+
+TEST_F(HalvorndLogindTest, ALostBusIsLoggedAndTheServiceGoesOn) {
+  ASSERT_NO_FATAL_FAILURE(laptop_->Build(kListedLaptopAtLevelZero));
+  ASSERT_TRUE(daemon_.Start());
+  ASSERT_TRUE(daemon_.notify().WaitFor(kReady, kBound)) << daemon_.Output();
+  ASSERT_TRUE(WaitForInhibitors(1));
+  logind_.EndBus();
+  EXPECT_TRUE(PollUntil(
+      [&] {
+        const std::vector<std::string> log = daemon_.Log();
+        return std::any_of(log.begin(), log.end(), [](const std::string& l) {
+          return l.rfind("T e :   system bus lost : ", 0) == 0;
+        });
+      },
+      kBound))
+      << Join(daemon_.Log());
   ASSERT_NO_FATAL_FAILURE(StopAndCheck());
 }
 

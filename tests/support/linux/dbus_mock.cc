@@ -72,6 +72,11 @@ std::string DbusMock::Restart() {
   return StartMock();
 }
 
+void DbusMock::EndBus() {
+  daemon_.Signal(SIGTERM);
+  daemon_.WaitForExit(std::chrono::seconds(30));
+}
+
 bool DbusMock::HasName(const char* name) {
   sd_bus_message* reply = nullptr;
   const int r =

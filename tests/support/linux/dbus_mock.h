@@ -32,6 +32,8 @@ class DbusMock {
   bool HasName(const char* name);
   // Ends the mock (the name leaves the bus) and starts it again.
   std::string Restart();
+  // Ends the bus itself (every connection to it is lost).
+  void EndBus();
 
  private:
   std::string StartMock();
