@@ -68,7 +68,7 @@ void BindTaskEngine(WorkerEndWatch& worker_end) {
 
 class WinEntryPlatform final : public EntryPlatform {
  public:
-  void InstallCrashFilter() override { ::SetUnhandledExceptionFilter(&CrashDumpFilter); }
+  void InstallCrashFilter() override { InstallCrashDumpFilter(); }
 
   void PrepareService() override {
     g_process = new ServiceProcess;  // never destroyed
