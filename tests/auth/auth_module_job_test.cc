@@ -16,13 +16,13 @@
 #include <string>
 #include <vector>
 
-#include "auth/auth_module_wiring.h"
 #include "auth/fake_firmware.h"
 #include "auth/platform_verification.h"
 #include "auth/smbios_builder.h"
 #include "device/fake_device_platform.h"
 #include "mbn/fake_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
 

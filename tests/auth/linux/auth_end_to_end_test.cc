@@ -23,13 +23,13 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/auth_module_wiring.h"
 #include "auth/smbios_builder.h"
 #include "auth/successful_run_log.h"
 #include "device/linux/testbed.h"
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
 #include "simulator.h"
 #include "support/log_capture.h"
 #include "tasks/task_factory.h"

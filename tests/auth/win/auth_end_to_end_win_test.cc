@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/auth_module_wiring.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
 #include "device/device_platform.h"
@@ -37,6 +36,7 @@
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
+#include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
 

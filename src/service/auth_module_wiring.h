@@ -1,8 +1,8 @@
 // Binds the authorisation job to the modem helper and installs it as the job of every
 // CTaskAuthModule.
 
-#ifndef HALVORN_AUTH_AUTH_MODULE_WIRING_H_
-#define HALVORN_AUTH_AUTH_MODULE_WIRING_H_
+#ifndef HALVORN_SERVICE_AUTH_MODULE_WIRING_H_
+#define HALVORN_SERVICE_AUTH_MODULE_WIRING_H_
 
 #include "auth/auth_module_job.h"
 #include "tasks/task_kinds.h"
@@ -24,4 +24,4 @@ void InstallProductionAuthModuleJob();
 
 }  // namespace halvorn
 
-#endif  // HALVORN_AUTH_AUTH_MODULE_WIRING_H_
+#endif  // HALVORN_SERVICE_AUTH_MODULE_WIRING_H_

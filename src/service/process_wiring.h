@@ -1,7 +1,7 @@
 // The task engine's hooks as the service binds them.
 
-#ifndef HALVORN_TASKS_PRODUCTION_HOOKS_H_
-#define HALVORN_TASKS_PRODUCTION_HOOKS_H_
+#ifndef HALVORN_SERVICE_PROCESS_WIRING_H_
+#define HALVORN_SERVICE_PROCESS_WIRING_H_
 
 #include "tasks/task_manager.h"
 
@@ -15,4 +15,4 @@ TaskManagerHooks ProductionTaskManagerHooks();
 
 }  // namespace halvorn
 
-#endif  // HALVORN_TASKS_PRODUCTION_HOOKS_H_
+#endif  // HALVORN_SERVICE_PROCESS_WIRING_H_

@@ -1,4 +1,4 @@
-#include "tasks/production_hooks.h"
+#include "service/process_wiring.h"
 
 #include "mbn/mbn_helper.h"
 #include "util/common_util.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tasks/production_hooks.h"
+#include "service/process_wiring.h"
 
 namespace halvorn {
 namespace {

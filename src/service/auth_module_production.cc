@@ -1,8 +1,8 @@
 // Kept apart from auth_module_wiring.cc: only programs that run the real modem helper pull
 // this in.
 
-#include "auth/auth_module_wiring.h"
 #include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
 
 namespace halvorn {
 
