@@ -3,11 +3,12 @@
 
 #include "mbn/mbn_helper.h"
 #include "service/auth_module_wiring.h"
+#include "service/process_wiring.h"
 
 namespace halvorn {
 
 void InstallProductionAuthModuleJob() {
-  SetAuthModuleJob(MakeAuthModuleJob(AuthModuleCollaboratorsFor(CMbnWinRtHelper::Instance())));
+  SetAuthModuleJob(MakeAuthModuleJob(AuthModuleCollaboratorsFor(ProcessModemHelper())));
 }
 
 }  // namespace halvorn

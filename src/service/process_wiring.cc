@@ -9,10 +9,8 @@ TaskManagerHooks ProductionTaskManagerHooks() {
   TaskManagerHooks hooks;
   // The process-wide modem helper prepares and starts its account watcher when the
   // process-wide manager is made; its added-account handler files tasks with that manager.
-  hooks.initModemHelper = [] { CMbnWinRtHelper::Instance().Init(); };
-  hooks.startAccountWatcher = [] {
-    CMbnWinRtHelper::Instance().StartMobileBroadbandAccountWatcher();
-  };
+  hooks.initModemHelper = [] { ProcessModemHelper().Init(); };
+  hooks.startAccountWatcher = [] { ProcessModemHelper().StartMobileBroadbandAccountWatcher(); };
   hooks.restartService = [] { CommonUtil::RestartService(); };
   return hooks;
 }

@@ -187,8 +187,7 @@ class AuthModuleJobTest : public ::testing::Test {
     runtime_->script.response = {
         static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(level >> 8),
         static_cast<std::uint8_t>(level >> 16), static_cast<std::uint8_t>(level >> 24)};
-    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_,
-                                                [] { return static_cast<CTaskManager*>(nullptr); });
+    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, nullptr);
     return *runtime_;
   }
 

@@ -71,10 +71,6 @@ constexpr const char* kForeignModemLine = "T i :   MBIM Device is not tessary de
 constexpr const char* kReadFailedLine =
     "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
 
-CTaskManager* NoManager() {
-  return nullptr;
-}
-
 // What the laptop is made of.
 struct Laptop {
   const char* model;
@@ -306,7 +302,7 @@ TEST_P(AuthEndToEndTest, OneRun) {
   const Case& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
 
-  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
   std::vector<std::uint32_t> sleeps;
   with.sleepMs = [&sleeps](std::uint32_t ms) { sleeps.push_back(ms); };
@@ -395,7 +391,7 @@ TEST_F(AuthRetryEndToEndTest, SilentModemIsAskedTenTimesThenTheServiceRestarts) 
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNoAnswer}));
 
   FakeSystem system;
-  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
   with.sleepMs = [&system](std::uint32_t ms) { system.Note("job sleep " + std::to_string(ms)); };
   // Puts back the job the other tests run with when the test ends.

@@ -91,10 +91,6 @@ constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
 constexpr std::uint32_t kStatusFailure = 2;  // MBIM_STATUS_FAILURE
 constexpr std::uint32_t kStatusNotAllowed = 0x1D;
 
-CTaskManager* NoManager() {
-  return nullptr;
-}
-
 // The vendor's modem, or another maker's.
 struct ModemDevice {
   const wchar_t* device_instance_id;  // the SetupAPI device's
@@ -294,7 +290,7 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
 
     std::unique_ptr<mbn_platform::Runtime> runtime = mbn_win::CreateWinRuntime();
     {
-      CMbnWinRtHelper modem(*runtime, &NoManager);
+      CMbnWinRtHelper modem(*runtime, nullptr);
       AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));

@@ -11,6 +11,7 @@
 
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
+#include "service/process_wiring.h"
 
 namespace halvorn {
 namespace {
@@ -43,8 +44,8 @@ TEST(ProcessModemHelperWinChild, HelperWasBuiltBeforeMainAndJoinedTheProcessToTh
   EXPECT_EQ(record.activations[kClassAccountWatcher], 1);
   EXPECT_EQ(record.watcher_starts, 0);  // the first watcher is never started
 
-  CMbnWinRtHelper& helper = CMbnWinRtHelper::Instance();
-  EXPECT_EQ(&helper, &CMbnWinRtHelper::Instance());
+  CMbnWinRtHelper& helper = ProcessModemHelper();
+  EXPECT_EQ(&helper, &ProcessModemHelper());
   EXPECT_TRUE(helper.IsMbimModemExist());
 }
 
