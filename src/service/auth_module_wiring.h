@@ -1,11 +1,10 @@
-// Binds the authorisation job to the modem helper and installs it as the job of every
-// CTaskAuthModule.
+// Binds the authorisation job to the modem helper.
 
 #ifndef HALVORN_SERVICE_AUTH_MODULE_WIRING_H_
 #define HALVORN_SERVICE_AUTH_MODULE_WIRING_H_
 
 #include "auth/auth_module_job.h"
-#include "tasks/task_kinds.h"
+#include "tasks/task_manager.h"
 
 namespace halvorn {
 
@@ -15,12 +14,9 @@ class CMbnWinRtHelper;
 // run of the job.
 AuthModuleCollaborators AuthModuleCollaboratorsFor(CMbnWinRtHelper& modem);
 
-// The job body that runs RunAuthModuleJob with `with`.
+// The job body that runs RunAuthModuleJob with `with`: what a manager's hooks carry as the job
+// of its authorisation tasks (TaskManagerHooks::authModuleJob).
 AuthModuleJob MakeAuthModuleJob(AuthModuleCollaborators with);
-
-// Installs the job over the process-wide modem helper (CMbnWinRtHelper::Instance). The service
-// calls it once at start-up, before the first task runs.
-void InstallProductionAuthModuleJob();
 
 }  // namespace halvorn
 

@@ -1,4 +1,5 @@
-// The task engine's hooks as the service binds them.
+// The bindings of the process: what the service's entry point installs before the task engine
+// is first used.
 
 #ifndef HALVORN_SERVICE_PROCESS_WIRING_H_
 #define HALVORN_SERVICE_PROCESS_WIRING_H_
@@ -15,11 +16,18 @@ class CMbnWinRtHelper;
 // CTaskManager::getInstance.
 CMbnWinRtHelper& ProcessModemHelper();
 
-// The production hooks of the process-wide manager: the system clock, sleeper and thread
-// starter, the process-wide modem helper's Init and StartMobileBroadbandAccountWatcher, and
-// CommonUtil::RestartService for the give-up of an authorisation task. The service passes them
-// to CTaskManager::installProcessHooks before its first getInstance.
-TaskManagerHooks ProductionTaskManagerHooks();
+// The hooks of the process-wide manager: the system clock, sleeper and thread starter; the
+// process-wide modem helper's Init and StartMobileBroadbandAccountWatcher; the give-up policy
+// by task name (GiveUpActionFor) with CommonUtil::RestartService for the authorisation task;
+// and the authorisation job over the process-wide modem helper with the real backends.
+TaskManagerHooks ProcessTaskManagerHooks();
+
+// Installs ProcessTaskManagerHooks as the hooks of the process-wide manager. The service's
+// main routine calls it once, before its first CTaskManager::getInstance (that first call
+// builds the manager, whose construction prepares and starts the account watcher, so the
+// hooks must be in place by then). Returns false, changing nothing, when the manager already
+// exists.
+bool InstallProcessWiring();
 
 }  // namespace halvorn
 

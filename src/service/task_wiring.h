@@ -1,4 +1,5 @@
-// The queueing of an authorisation task when a modem account is added.
+// What the service gives the task engine besides the modem: the give-up policy, and the
+// queueing of an authorisation task when a modem account is added.
 
 #ifndef HALVORN_SERVICE_TASK_WIRING_H_
 #define HALVORN_SERVICE_TASK_WIRING_H_
@@ -8,6 +9,10 @@
 #include "tasks/task_manager.h"
 
 namespace halvorn {
+
+// The give-up policy, chosen by the task's name without regard to case: "CTaskAuthModule"
+// restarts the service, "CTaskUnzipFirmware" clears its priority's runs, any other is given up.
+GiveUpAction GiveUpActionFor(const char* name);
 
 // The account-added callback of a modem helper: gets the manager from `manager`
 // (CTaskManager::getInstance for the process's helper), asks CTaskFactory::createTask for an
