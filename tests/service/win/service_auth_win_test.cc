@@ -17,14 +17,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
 #include "auth/successful_run_log.h"
 #include "device/win/win_devices.h"
 #include "fake_provider_client.h"
+#include "service/win/dump_files.h"
 #include "service/win/service_log.h"
 #include "support/log_capture.h"
 #include "support/win/service_control.h"
@@ -186,18 +185,6 @@ TEST_F(ServiceAuthWinTest, TheServiceSetsTheLevelAtStart) {
   EXPECT_EQ(lines.back(), "T i :   Halvorn: Main: Exit");
 }
 
-// The dump files of a folder.
-std::vector<std::filesystem::path> Dumps(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> dumps;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (entry.path().extension() == ".dmp") {
-      dumps.push_back(entry.path());
-    }
-  }
-  return dumps;
-}
-
 TEST_F(ServiceAuthWinTest, ACrashOnTheWorkerLeavesADumpBesideTheExecutable) {
   FakeScript script = LevelKeepingModem();
   script.crash_in_get_default = 1;
@@ -212,8 +199,6 @@ TEST_F(ServiceAuthWinTest, ACrashOnTheWorkerLeavesADumpBesideTheExecutable) {
       std::filesystem::copy_options::overwrite_existing);
   ASSERT_NO_FATAL_FAILURE(Install(exe.wstring()));
 
-  const std::regex kGuidName(
-      R"([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.dmp)");
   for (std::size_t crash = 1; crash <= 2; ++crash) {
     SCOPED_TRACE(::testing::Message() << "crash " << crash);
     // Wine's service manager does not notice that a service process has ended; it starts the
@@ -222,8 +207,8 @@ TEST_F(ServiceAuthWinTest, ACrashOnTheWorkerLeavesADumpBesideTheExecutable) {
     // The worker crashes in its first run. The dump comes first; then the "Fatal Error"
     // message, which a service cannot show (under Wine it waits for ever), so the process is
     // ended after the bound with the exception's code.
-    ASSERT_TRUE(PollUntil([&] { return Dumps(folder).size() == crash; }))
-        << Dumps(folder).size() << " dumps";
+    ASSERT_TRUE(PollUntil([&] { return testing::Dumps(folder).size() == crash; }))
+        << testing::Dumps(folder).size() << " dumps";
     const DWORD pid = QueryService(kName).process_id;
     ::halvorn::win::ScopedHandle process(
         ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
@@ -235,17 +220,7 @@ TEST_F(ServiceAuthWinTest, ACrashOnTheWorkerLeavesADumpBesideTheExecutable) {
     // Nothing ran past the crash: the job never got beyond its first step.
     EXPECT_FALSE(HasLine(log_.Lines(), "MBIM Device is not exist."));
   }
-  const std::vector<std::filesystem::path> dumps = Dumps(folder);
-  ASSERT_EQ(dumps.size(), 2u);
-  EXPECT_NE(dumps[0].filename(), dumps[1].filename());
-  for (const auto& dump : dumps) {
-    const std::string name = dump.filename().string();
-    EXPECT_TRUE(std::regex_match(name, kGuidName)) << name;
-    std::ifstream in(dump, std::ios::binary);
-    char signature[4] = {};
-    in.read(signature, sizeof signature);
-    EXPECT_EQ(std::string(signature, 4), "MDMP") << name;
-  }
+  testing::ExpectGuidNamedMinidumps(folder, 2);
 }
 
 }  // namespace

@@ -12,11 +12,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <regex>
 #include <string>
 #include <vector>
 
+#include "service/win/dump_files.h"
 #include "support/log_capture.h"
 #include "support/win/service_control.h"
 #include "util/win/scoped_handle.h"
@@ -26,17 +25,6 @@ namespace {
 
 using ::halvorn::win::ScopedHandle;
 using ::testing::HasSubstr;
-
-std::vector<std::filesystem::path> Dumps(const std::filesystem::path& folder) {
-  std::vector<std::filesystem::path> dumps;
-  std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    if (entry.path().extension() == ".dmp") {
-      dumps.push_back(entry.path());
-    }
-  }
-  return dumps;
-}
 
 // Wine's relay trace of FatalAppExitW only, for the programs this test starts.
 class FatalExitTrace {
@@ -89,7 +77,7 @@ std::filesystem::path DumpFolder(const testing::TempDir& fallback) {
   }
   const std::filesystem::path folder(keep);
   std::filesystem::create_directories(folder);
-  for (const auto& old : Dumps(folder)) {
+  for (const auto& old : testing::Dumps(folder)) {
     std::filesystem::remove(old);
   }
   return folder;
@@ -106,26 +94,14 @@ TEST(ServiceCrashWinTest, EachCrashLeavesItsOwnDumpAndEndsWithFatalError) {
   for (std::size_t crash = 1; crash <= 2; ++crash) {
     SCOPED_TRACE(::testing::Message() << "crash " << crash);
     const DWORD code = RunTraced(exe);
-    EXPECT_EQ(Dumps(folder).size(), crash);
+    EXPECT_EQ(testing::Dumps(folder).size(), crash);
     // Wine's FatalAppExitW shows the message (no window can be made here), then ends the
     // process with 1; the bound that ends a process whose message nobody answers would end
     // it with the exception's code instead.
     EXPECT_EQ(code, 1u);
   }
 
-  const std::regex kGuidName(
-      R"([0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\.dmp)");
-  const std::vector<std::filesystem::path> dumps = Dumps(folder);
-  ASSERT_EQ(dumps.size(), 2u);
-  EXPECT_NE(dumps[0].filename(), dumps[1].filename());
-  for (const auto& dump : dumps) {
-    const std::string name = dump.filename().string();
-    EXPECT_TRUE(std::regex_match(name, kGuidName)) << name;
-    std::ifstream in(dump, std::ios::binary);
-    char signature[4] = {};
-    in.read(signature, sizeof signature);
-    EXPECT_EQ(std::string(signature, 4), "MDMP") << name;
-  }
+  testing::ExpectGuidNamedMinidumps(folder, 2);
 }
 
 }  // namespace
