@@ -12,7 +12,7 @@ PACKAGES=(
   libspdlog-dev libfmt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev libudev-dev libglib2.0-dev libmbim-glib-dev
   # test peers
-  wine wine64 libmbim-utils libmbim-proxy umockdev libumockdev-dev
+  wine wine64 lldb libmbim-utils libmbim-proxy umockdev libumockdev-dev
   python3 python3-dbusmock python3-dbus python3-gi dbus dbus-daemon util-linux procps
   # the daemon's tests: journal files from the export format, the reader of its minidumps
   systemd-journal-remote lldb

@@ -151,21 +151,6 @@ ExpectedLog Report(std::uint32_t accepted) {
   return ExpectedLog().Enter("ReportServiceStatus").Info(text).Leave("ReportServiceStatus");
 }
 
-// The lines of one tag-less sequence in `lines`, in order, other lines between them allowed.
-::testing::AssertionResult InOrder(const std::vector<std::string>& lines,
-                                   const std::vector<std::string>& wanted) {
-  std::size_t at = 0;
-  for (const std::string& line : lines) {
-    if (at < wanted.size() && line == wanted[at]) {
-      ++at;
-    }
-  }
-  if (at == wanted.size()) {
-    return ::testing::AssertionSuccess();
-  }
-  return ::testing::AssertionFailure() << "missing, in order, from line: " << wanted[at];
-}
-
 TEST_F(ServiceHostTest, StartAndStop) {
   std::vector<std::string> lines;
   {
@@ -189,32 +174,34 @@ TEST_F(ServiceHostTest, StartAndStop) {
   // (The handler's last lines may come after the main routine's: it runs on its own thread.)
   EXPECT_EQ(lines.front(), "T h : + ServiceMain");
   const ExpectedLog start = ExpectedLog().Enter("ServiceMain").Info(kStartBanner);
-  EXPECT_TRUE(InOrder(lines, start.lines()));
-  EXPECT_TRUE(InOrder(lines, ExpectedLog()
-                                 .Info("KService::Run entry")
-                                 .Info("KService mbn new success!")
-                                 .Info("CTaskFactory createTask TASK_TYPE_AUTH_MODULE")
-                                 .lines()));
-  EXPECT_TRUE(InOrder(lines, ExpectedLog()
-                                 .Enter("ServiceCtrlHandler")
-                                 .Info("CtrlCode = 0x1 ; dwEventType = 0")
-                                 .Append(Report(kAccepted))
-                                 .Info("SERVICE_CONTROL_STOP")
-                                 .Enter("KService::stop")
-                                 .Info("CTaskFactory createTask TASK_TYPE_STOP_WORK")
-                                 .Leave("KService::stop")
-                                 .Info("SERVICE_CONTROL_STOP g_pKService->stop(); exit")
-                                 .Leave("ServiceCtrlHandler")
-                                 .lines()));
-  EXPECT_TRUE(InOrder(lines, ExpectedLog()
-                                 .Enter("KService::stop")
-                                 .Info("CTaskFactory createTask TASK_TYPE_STOP_WORK")
-                                 .Leave("KService::stop")
-                                 .Info("\nKService::Run leave\n")
-                                 .Info(kStopBanner)
-                                 .Append(Report(kAccepted))
-                                 .Leave("ServiceMain")
-                                 .lines()));
+  EXPECT_TRUE(testing::LinesInOrder(lines, start.lines()));
+  EXPECT_TRUE(
+      testing::LinesInOrder(lines, ExpectedLog()
+                                       .Info("KService::Run entry")
+                                       .Info("KService mbn new success!")
+                                       .Info("CTaskFactory createTask TASK_TYPE_AUTH_MODULE")
+                                       .lines()));
+  EXPECT_TRUE(
+      testing::LinesInOrder(lines, ExpectedLog()
+                                       .Enter("ServiceCtrlHandler")
+                                       .Info("CtrlCode = 0x1 ; dwEventType = 0")
+                                       .Append(Report(kAccepted))
+                                       .Info("SERVICE_CONTROL_STOP")
+                                       .Enter("KService::stop")
+                                       .Info("CTaskFactory createTask TASK_TYPE_STOP_WORK")
+                                       .Leave("KService::stop")
+                                       .Info("SERVICE_CONTROL_STOP g_pKService->stop(); exit")
+                                       .Leave("ServiceCtrlHandler")
+                                       .lines()));
+  EXPECT_TRUE(testing::LinesInOrder(lines, ExpectedLog()
+                                               .Enter("KService::stop")
+                                               .Info("CTaskFactory createTask TASK_TYPE_STOP_WORK")
+                                               .Leave("KService::stop")
+                                               .Info("\nKService::Run leave\n")
+                                               .Info(kStopBanner)
+                                               .Append(Report(kAccepted))
+                                               .Leave("ServiceMain")
+                                               .lines()));
   // The handler's stop-work task came before the main thread's.
   std::vector<std::string> stops;
   for (const std::string& line : lines) {
@@ -331,10 +318,10 @@ TEST_F(ServiceHostTest, HandlerThatCannotBeRegisteredReportsNothing) {
   EXPECT_THAT(platform_.Statuses(), ElementsAre());
   EXPECT_EQ(system_.thread_starts, 1);  // the worker was started all the same
   EXPECT_EQ(power_platform_.registrations, 0);
-  EXPECT_TRUE(InOrder(lines, ExpectedLog()
-                                 .Error("RegisterServiceCtrlHandler returned error")
-                                 .Leave("ServiceMain")
-                                 .lines()));
+  EXPECT_TRUE(testing::LinesInOrder(lines, ExpectedLog()
+                                               .Error("RegisterServiceCtrlHandler returned error")
+                                               .Leave("ServiceMain")
+                                               .lines()));
   EXPECT_EQ(lines.back(), "T h : - ServiceMain");
 }
 
@@ -349,13 +336,14 @@ TEST_F(ServiceHostTest, StopEventThatCannotBeMadeReportsStoppedAtOnce) {
   }
   EXPECT_THAT(platform_.Statuses(), ElementsAre(Status(ServiceState::kStartPending, 1, 1000, 0),
                                                 Status(ServiceState::kStopped, 0, 0, kAccepted)));
-  EXPECT_TRUE(InOrder(lines, ExpectedLog()
-                                 .Error("RegisterSuspendResumeNotification returned error")
-                                 .Append(Report(0))
-                                 .Error("CreateEvent returned error")
-                                 .Append(Report(kAccepted))
-                                 .Leave("ServiceMain")
-                                 .lines()));
+  EXPECT_TRUE(
+      testing::LinesInOrder(lines, ExpectedLog()
+                                       .Error("RegisterSuspendResumeNotification returned error")
+                                       .Append(Report(0))
+                                       .Error("CreateEvent returned error")
+                                       .Append(Report(kAccepted))
+                                       .Leave("ServiceMain")
+                                       .lines()));
   EXPECT_THAT(lines, Not(Contains(HasSubstr("KService"))));
 }
 
@@ -390,6 +378,44 @@ TEST_F(ServiceHostTest, ReportsFromTwoThreadsKeepTheirCheckPointsInOrder) {
   }
 }
 
+// A job that holds the worker until released, asking for a retry or not.
+class BlockingJob {
+ public:
+  explicit BlockingJob(bool retry) : retry_(retry) {}
+
+  ProbeTask::Job Job() {
+    return [this](ProbeTask&, bool* retry) {
+      *retry = retry_;
+      std::unique_lock hold(lock_);
+      inside_ = true;
+      cv_.notify_all();
+      cv_.wait(hold, [this] { return released_; });
+      released_ = false;
+      return true;
+    };
+  }
+  // Waits (generously) until the worker is inside the job.
+  bool WaitInside() {
+    std::unique_lock hold(lock_);
+    return cv_.wait_for(hold, std::chrono::seconds(60), [this] { return inside_; });
+  }
+  // Lets the current run end.
+  void Release() {
+    {
+      std::lock_guard hold(lock_);
+      released_ = true;
+    }
+    cv_.notify_all();
+  }
+
+ private:
+  const bool retry_;
+  std::mutex lock_;
+  std::condition_variable cv_;
+  bool inside_ = false;
+  bool released_ = false;
+};
+
 // With a real worker thread.
 class ServiceHostWorkerTest : public ServiceHostTest {
  protected:
@@ -397,39 +423,20 @@ class ServiceHostWorkerTest : public ServiceHostTest {
 };
 
 TEST_F(ServiceHostWorkerTest, StopWhileAnAuthorisationTaskIsFiledEndsTheWorker) {
-  // A task with the authorisation task's priority and type id, busy in its job and asking
-  // for a retry on every run: the stop-work tasks are absorbed by it.
-  std::mutex lock;
-  std::condition_variable cv;
-  bool inside = false;
-  bool release = false;
-  auto job = [&](ProbeTask&, bool* retry) {
-    *retry = true;
-    std::unique_lock hold(lock);
-    inside = true;
-    cv.notify_all();
-    cv.wait(hold, [&] { return release; });
-    release = false;
-    return true;
-  };
+  // A task with the authorisation task's type id, busy in its job and asking for a retry on
+  // every run; the authorisation task filed at start absorbs the stop-work tasks.
+  BlockingJob job(/*retry=*/true);
   std::vector<std::string> lines;
   {
     LogCapture capture;
     StartService();
     ASSERT_TRUE(platform_.WaitForState(ServiceState::kRunning));
     manager_.addTask(std::make_unique<ProbeTask>("CTaskProbe", TASK_TYPE_ID_AUTH_MODULE,
-                                                 TASK_PRIORITY_HIGH, job));
-    {
-      std::unique_lock hold(lock);
-      ASSERT_TRUE(cv.wait_for(hold, std::chrono::seconds(60), [&] { return inside; }));
-    }
+                                                 TASK_PRIORITY_HIGH, job.Job()));
+    ASSERT_TRUE(job.WaitInside());
     host_.ServiceCtrlHandler(kControlStop, 0);
     // The worker finishes the run it is in, then ends instead of retrying.
-    {
-      std::lock_guard hold(lock);
-      release = true;
-    }
-    cv.notify_all();
+    job.Release();
     JoinService();
     EXPECT_TRUE(worker_end_.WaitFor(0));
     lines = capture.Lines();
@@ -446,19 +453,8 @@ TEST_F(ServiceHostWorkerTest, StopWhileAnAuthorisationTaskIsFiledEndsTheWorker) 
 }
 
 TEST_F(ServiceHostWorkerTest, WorkerStillBusyPastTheBoundIsReported) {
-  // A test bound of 0 stands in for the stop's bound; the job is released afterwards.
-  std::mutex lock;
-  std::condition_variable cv;
-  bool inside = false;
-  bool release = false;
-  auto job = [&](ProbeTask&, bool* retry) {
-    *retry = false;
-    std::unique_lock hold(lock);
-    inside = true;
-    cv.notify_all();
-    cv.wait(hold, [&] { return release; });
-    return true;
-  };
+  // A bound of 0 stands in for the stop's bound; the job is released afterwards.
+  BlockingJob job(/*retry=*/false);
   ServiceHost host(platform_, power_,
                    TaskEngineAccess{[this] { return &manager_; },
                                     [this](std::uint32_t) { return worker_end_.WaitFor(0); }});
@@ -467,18 +463,11 @@ TEST_F(ServiceHostWorkerTest, WorkerStillBusyPastTheBoundIsReported) {
     LogCapture capture;
     std::thread main([&host] { host.ServiceMain(); });
     ASSERT_TRUE(platform_.WaitForState(ServiceState::kRunning));
-    manager_.addTask(std::make_unique<ProbeTask>("CTaskProbe", 900, TASK_PRIORITY_HIGH, job));
-    {
-      std::unique_lock hold(lock);
-      ASSERT_TRUE(cv.wait_for(hold, std::chrono::seconds(60), [&] { return inside; }));
-    }
+    manager_.addTask(std::make_unique<ProbeTask>("CTaskProbe", 900, TASK_PRIORITY_HIGH, job.Job()));
+    ASSERT_TRUE(job.WaitInside());
     host.ServiceCtrlHandler(kControlStop, 0);
     main.join();
-    {
-      std::lock_guard hold(lock);
-      release = true;
-    }
-    cv.notify_all();
+    job.Release();
     EXPECT_TRUE(worker_end_.WaitFor(60000));
     lines = capture.Lines();
   }

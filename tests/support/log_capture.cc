@@ -161,4 +161,18 @@ std::vector<std::string> LogCapture::AllLines() {
   return MaskLogLines(RawLines());
 }
 
+::testing::AssertionResult LinesInOrder(const std::vector<std::string>& lines,
+                                        const std::vector<std::string>& wanted) {
+  std::size_t at = 0;
+  for (const std::string& line : lines) {
+    if (at < wanted.size() && line == wanted[at]) {
+      ++at;
+    }
+  }
+  if (at == wanted.size()) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "missing, in order, from line: " << wanted[at];
+}
+
 }  // namespace halvorn::testing

@@ -152,6 +152,12 @@ int AddModule(dl_phdr_info* info, std::size_t, void*) {
 
 // ---- the handler: system calls and plain memory only ----
 
+// The system call itself: the kernel copies what it can of memory that may be gone, and no
+// library wrapper (nor a sanitizer's) looks at the bytes of the stacks first.
+long RawPwrite(int fd, const void* data, std::size_t length, std::size_t offset) {
+  return ::syscall(SYS_pwrite64, fd, data, length, static_cast<off_t>(offset));
+}
+
 class DumpWriter {
  public:
   explicit DumpWriter(int fd) : fd_(fd) {}
@@ -160,7 +166,7 @@ class DumpWriter {
     const auto* p = static_cast<const std::uint8_t*>(data);
     std::size_t done = 0;
     while (done < length) {
-      const ssize_t n = ::pwrite(fd_, p + done, length - done, offset_ + done);
+      const long n = RawPwrite(fd_, p + done, length - done, offset_ + done);
       if (n <= 0) {
         break;
       }
@@ -169,7 +175,7 @@ class DumpWriter {
     // What could not be read (memory that is gone) keeps its place as zeros.
     while (done < length) {
       const std::size_t chunk = length - done < sizeof g_zeros ? length - done : sizeof g_zeros;
-      if (::pwrite(fd_, g_zeros, chunk, offset_ + done) <= 0) {
+      if (RawPwrite(fd_, g_zeros, chunk, offset_ + done) <= 0) {
         break;
       }
       done += chunk;
@@ -177,7 +183,7 @@ class DumpWriter {
     offset_ += static_cast<std::uint32_t>(length);
   }
   void WriteAt(std::uint32_t at, const void* data, std::size_t length) {
-    [[maybe_unused]] const ssize_t n = ::pwrite(fd_, data, length, at);
+    [[maybe_unused]] const long n = RawPwrite(fd_, data, length, at);
   }
 
  private:

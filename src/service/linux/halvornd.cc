@@ -10,15 +10,14 @@
 #include <memory>
 #include <utility>
 
-#include "auth/auth_module_wiring.h"
 #include "service/linux/crash_handler.h"
 #include "service/linux/logind_power.h"
 #include "service/linux/systemd_service.h"
 #include "service/power_events.h"
+#include "service/process_wiring.h"
 #include "service/service_entry.h"
 #include "service/service_host.h"
 #include "service/worker_end.h"
-#include "tasks/production_hooks.h"
 #include "tasks/task_manager.h"
 
 namespace halvorn::service {
@@ -36,10 +35,8 @@ class DaemonEntry final : public EntryPlatform {
   void InstallCrashFilter() override { InstallCrashHandler(); }
 
   void PrepareService() override {
-    TaskManagerHooks hooks = ProductionTaskManagerHooks();
-    hooks.startThread = worker_end_.WrapStarter(std::move(hooks.startThread));
-    CTaskManager::installProcessHooks(std::move(hooks));
-    InstallProductionAuthModuleJob();
+    // The task engine's hooks, with the worker's end made visible to the stop.
+    InstallProcessWiring(worker_end_.WrapStarter());
     power_events_ = std::make_unique<PowerEvents>(power_, &CTaskManager::getInstance);
     power_.SetReceiver(
         [events = power_events_.get()](std::uint32_t type) { events->PowerChanged(type); });

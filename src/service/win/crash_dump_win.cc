@@ -12,6 +12,17 @@ namespace halvorn::service::win {
 
 namespace {
 
+// Made at installation, so that the crashing thread only has to set an event.
+HANDLE g_fatal_exit_event = nullptr;
+volatile LONG g_exception_code = 0;
+
+DWORD WINAPI FatalExitWatch(LPVOID /*unused*/) {
+  ::WaitForSingleObject(g_fatal_exit_event, INFINITE);
+  ::Sleep(kFatalExitBoundMs);
+  ::TerminateProcess(::GetCurrentProcess(), static_cast<UINT>(g_exception_code));
+  return 0;
+}
+
 // Nothing here allocates: the heap may be what broke.
 void WriteDump(EXCEPTION_POINTERS* pointers) {
   wchar_t path[kDumpPathBufferSize];
@@ -56,8 +67,26 @@ void WriteDump(EXCEPTION_POINTERS* pointers) {
 
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* pointers) {
   WriteDump(pointers);
+  if (pointers != nullptr && pointers->ExceptionRecord != nullptr) {
+    g_exception_code = static_cast<LONG>(pointers->ExceptionRecord->ExceptionCode);
+  }
+  if (g_fatal_exit_event != nullptr) {
+    ::SetEvent(g_fatal_exit_event);
+  }
   ::FatalAppExitW(0xFFFFFFFFu, L"Fatal Error");
   return EXCEPTION_CONTINUE_SEARCH;  // not reached: the process has ended
+}
+
+void InstallCrashDumpFilter() {
+  ::SetUnhandledExceptionFilter(&CrashDumpFilter);
+  g_fatal_exit_event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (g_fatal_exit_event != nullptr) {
+    // Lives as long as the process; it only waits.
+    HANDLE watch = ::CreateThread(nullptr, 0, &FatalExitWatch, nullptr, 0, nullptr);
+    if (watch != nullptr) {
+      ::CloseHandle(watch);
+    }
+  }
 }
 
 }  // namespace halvorn::service::win

@@ -7,14 +7,13 @@
 #include <cwchar>
 #include <utility>
 
-#include "auth/auth_module_wiring.h"
 #include "service/power_events.h"
+#include "service/process_wiring.h"
 #include "service/service_entry.h"
 #include "service/service_host.h"
 #include "service/win/crash_dump_win.h"
 #include "service/win/service_platform_win.h"
 #include "service/worker_end.h"
-#include "tasks/production_hooks.h"
 #include "tasks/task_manager.h"
 
 namespace halvorn::service::win {
@@ -57,18 +56,15 @@ ULONG CALLBACK PowerChanged(PVOID /*context*/, ULONG type, PVOID /*setting*/) {
   return g_process->power.PowerChanged(type);
 }
 
-// Binds the task engine to the service: the production hooks, with the worker's end made
-// visible to the stop, and the authorisation job. Before the first CTaskManager::getInstance.
+// Binds the task engine to the service (InstallProcessWiring), with the worker's end made
+// visible to the stop. Before the first CTaskManager::getInstance.
 void BindTaskEngine(WorkerEndWatch& worker_end) {
-  TaskManagerHooks hooks = ProductionTaskManagerHooks();
-  hooks.startThread = worker_end.WrapStarter(std::move(hooks.startThread));
-  CTaskManager::installProcessHooks(std::move(hooks));
-  InstallProductionAuthModuleJob();
+  InstallProcessWiring(worker_end.WrapStarter());
 }
 
 class WinEntryPlatform final : public EntryPlatform {
  public:
-  void InstallCrashFilter() override { ::SetUnhandledExceptionFilter(&CrashDumpFilter); }
+  void InstallCrashFilter() override { InstallCrashDumpFilter(); }
 
   void PrepareService() override {
     g_process = new ServiceProcess;  // never destroyed

@@ -5,10 +5,9 @@
 // vendor device is a SetupAPI device with a driver key of the network class; IsDisableVerify
 // is a value of the prefix's registry.
 //
-// One thing is replaced at the platform boundary, in this test only: the adapter list. Wine
-// has no mobile-broadband adapter and no way to make one, so GetAdapterListSize and
-// GetAdapterList below stand in for the IP Helper ones (src/device/win/adapters_win.cc,
-// which this program does not link).
+// One thing is replaced at the platform boundary: the adapter list. Wine has no
+// mobile-broadband adapter and no way to make one, so this program links the stand-in list of
+// tests/device/win/stand_in_adapters.h in place of the IP Helper one.
 //
 // Wine's SetupAPI keeps no power data for a device, so the platform check of a listed model
 // cannot find the modem's hardware id there, and Wine's firmware table has no OEM structure,
@@ -29,51 +28,19 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/auth_module_wiring.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
 #include "device/device_platform.h"
+#include "device/win/stand_in_adapters.h"
 #include "device/win/win_devices.h"
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
+#include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
 
 namespace halvorn {
-
-namespace {
-
-// The adapters the stand-in list reports.
-std::vector<device_platform::AdapterRecord>& Adapters() {
-  static auto* const adapters = new std::vector<device_platform::AdapterRecord>;
-  return *adapters;
-}
-
-// A size that the list "needs": what GetAdaptersAddresses would report is of no interest to
-// the helper beyond allocating it.
-constexpr std::uint32_t kAdapterListSize = 4096;
-
-}  // namespace
-
-namespace device_platform {
-
-std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
-  return kAdapterListSize;
-}
-
-std::uint32_t GetAdapterList(std::uint32_t /*family*/,
-                             std::uint32_t /*flags*/,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
-  if (buffer.size() < kAdapterListSize) {
-    return kErrorBufferOverflow;
-  }
-  *adapters = Adapters();
-  return kErrorSuccess;
-}
-
-}  // namespace device_platform
 
 namespace {
 
@@ -90,10 +57,6 @@ constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
 constexpr std::uint32_t kStatusFailure = 2;  // MBIM_STATUS_FAILURE
 constexpr std::uint32_t kStatusNotAllowed = 0x1D;
-
-CTaskManager* NoManager() {
-  return nullptr;
-}
 
 // The vendor's modem, or another maker's.
 struct ModemDevice {
@@ -261,8 +224,6 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     ASSERT_NE(provider_, nullptr);
   }
 
-  void TearDown() override { Adapters().clear(); }
-
   // Lays out the laptop of `c` and runs the job once on it. The laptop is taken down again
   // before the function returns.
   void RunOn(const Case& c) {
@@ -286,15 +247,10 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     ASSERT_TRUE(driver_key.ok());
     DisableVerifyValue registry(c.disable_verify);
     ASSERT_TRUE(registry.ok());
-    Adapters() = {
-        {"{6E1B2F2A-0C0F-4D43-9A57-5A0C3A1B7D10}", L"Intel(R) Ethernet", L"eth0", 6, 1},
-        {testing::kModemAdapterName, testing::kModemAdapterDescription,
-         testing::kModemAdapterFriendlyName, 243, 2},
-    };
 
     std::unique_ptr<mbn_platform::Runtime> runtime = mbn_win::CreateWinRuntime();
     {
-      CMbnWinRtHelper modem(*runtime, &NoManager);
+      CMbnWinRtHelper modem(*runtime, nullptr);
       AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));

@@ -3,6 +3,7 @@
 // "threads", two threads make the null write at the same moment.
 
 #include <atomic>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -11,18 +12,20 @@
 
 namespace crash_test {
 
-volatile int* g_nowhere = nullptr;
+// An address in the unmapped first page, not null: a null store would be caught by the undefined
+// behaviour sanitizer before it faults.
+volatile std::uintptr_t g_nowhere = 16;
 
 __attribute__((noinline)) void CrashHere(bool abort_instead) {
   if (abort_instead) {
     std::abort();
   }
-  *g_nowhere = 42;
+  *reinterpret_cast<volatile int*>(g_nowhere) = 42;
 }
 
 __attribute__((noinline)) void CallerOfCrash(bool abort_instead) {
   CrashHere(abort_instead);
-  g_nowhere = nullptr;  // keeps the call from being a tail call
+  g_nowhere = 16;  // keeps the call from being a tail call
 }
 
 }  // namespace crash_test

@@ -61,19 +61,6 @@ const std::vector<std::string> kMainStopLines = {
     "T i :   Halvorn: Main: Exit",
 };
 
-// Whether `lines` holds `wanted` in this order (other lines between them).
-bool InOrder(const std::vector<std::string>& lines, const std::vector<std::string>& wanted) {
-  auto at = lines.begin();
-  for (const std::string& w : wanted) {
-    at = std::find(at, lines.end(), w);
-    if (at == lines.end()) {
-      return false;
-    }
-    ++at;
-  }
-  return true;
-}
-
 std::string Join(const std::vector<std::string>& lines) {
   std::string text;
   for (const std::string& line : lines) {
@@ -115,8 +102,8 @@ class HalvorndTest : public ::testing::Test {
         << "wait status " << *status << "\n"
         << daemon.Output();
     const std::vector<std::string> log = daemon.Log();
-    EXPECT_TRUE(InOrder(log, kHandlerStopLines)) << Join(log);
-    EXPECT_TRUE(InOrder(log, kMainStopLines)) << Join(log);
+    EXPECT_TRUE(LinesInOrder(log, kHandlerStopLines)) << Join(log);
+    EXPECT_TRUE(LinesInOrder(log, kMainStopLines)) << Join(log);
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.back(), "T i :   Halvorn: Main: Exit");
     const std::vector<std::string> messages = daemon.notify().Messages();
@@ -163,8 +150,8 @@ TEST_F(HalvorndTest, WithoutANotifySocketRunsAndSaysSoOnce) {
                        "T i :   no service manager listens (NOTIFY_SOCKET not set); running in the "
                        "foreground"),
             1);
-  EXPECT_TRUE(InOrder(log, kHandlerStopLines));
-  EXPECT_TRUE(InOrder(log, kMainStopLines));
+  EXPECT_TRUE(LinesInOrder(log, kHandlerStopLines));
+  EXPECT_TRUE(LinesInOrder(log, kMainStopLines));
   EXPECT_TRUE(daemon_.notify().Messages().empty());
 }
 
@@ -300,11 +287,12 @@ TEST_F(HalvorndLogindTest, SuspendAndResumeTwiceRunTheJobAgainEachTime) {
   EXPECT_EQ(count("T i :   PBT_APMRESUMEAUTOMATIC g_szSuspendTime = "), 2);
   EXPECT_EQ(count("T i :   PBT_APMRESUMEAUTOMATIC \xCF\xB5\xCD\xB3"), 2);
   // The suspend is written before the lock goes, the new lock is taken before the resume runs.
-  EXPECT_TRUE(InOrder(log, {"T i :   PowerChanged: Event Type = 4 ( 4 PBT_APMSUSPEND; 7 "
-                            "PBT_APMRESUMESUSPEND ; 18 PBT_APMRESUMEAUTOMATIC)",
-                            "T i :   sleep delay lock released", "T i :   sleep delay lock taken",
-                            "T i :   PowerChanged: Event Type = 18 ( 4 PBT_APMSUSPEND; 7 "
-                            "PBT_APMRESUMESUSPEND ; 18 PBT_APMRESUMEAUTOMATIC)"}));
+  EXPECT_TRUE(
+      LinesInOrder(log, {"T i :   PowerChanged: Event Type = 4 ( 4 PBT_APMSUSPEND; 7 "
+                         "PBT_APMRESUMESUSPEND ; 18 PBT_APMRESUMEAUTOMATIC)",
+                         "T i :   sleep delay lock released", "T i :   sleep delay lock taken",
+                         "T i :   PowerChanged: Event Type = 18 ( 4 PBT_APMSUSPEND; 7 "
+                         "PBT_APMRESUMESUSPEND ; 18 PBT_APMRESUMEAUTOMATIC)"}));
   // Each resume asked the modem again (the level is 1 by then: queried, not set).
   EXPECT_EQ(laptop_->modem().VendorCommands().size(), 4u);
   ASSERT_NO_FATAL_FAILURE(StopAndCheck());

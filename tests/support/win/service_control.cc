@@ -137,13 +137,27 @@ std::wstring ModuleFolder() {
   return folder.substr(0, folder.find_last_of(L"\\/"));
 }
 
+namespace {
+
+// Whether the process of that id still runs. Wine's service manager goes on reporting a
+// service as running after its process has ended (a crash, a kill).
+bool ProcessRuns(DWORD id) {
+  ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, id));
+  return process.is_valid() && ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
+}  // namespace
+
 void RemoveService(const wchar_t* name) {
   if (!QueryService(name).installed) {
     return;
   }
   const std::string narrow = platform::WideToNarrow(name);
   RunCommand("sc stop " + narrow);
-  PollUntil([name] { return QueryService(name).state == SERVICE_STOPPED; });
+  PollUntil([name] {
+    const ServiceView view = QueryService(name);
+    return view.state == SERVICE_STOPPED || view.process_id == 0 || !ProcessRuns(view.process_id);
+  });
   RunCommand("sc delete " + narrow);
   PollUntil([name] { return !QueryService(name).installed; });
 }
