@@ -47,8 +47,8 @@ echo "build-deb: lintian: no error"
 # systemd-analyze security gives it, at most 2.0 (--threshold counts in tenths).
 root=$work/root
 dpkg-deb -x "$deb" "$root"
-cp -an /lib/systemd/system/. "$root/usr/lib/systemd/system/"
-unit=$root/usr/lib/systemd/system/halvornd.service
+cp -an /lib/systemd/system/. "$root/lib/systemd/system/"
+unit=$root/lib/systemd/system/halvornd.service
 MANPATH=$root/usr/share/man systemd-analyze verify --root="$root" "$unit" || {
   echo "build-deb: systemd-analyze verify fails on the unit" >&2
   exit 1
