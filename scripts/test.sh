@@ -5,6 +5,7 @@
 #
 #   scripts/test.sh            everything
 #   PRESETS="linux" scripts/test.sh   a subset (linux asan tsan windows)
+#   PACKAGES_TEST=0, CONTAINER=0, FUZZ=0   leave out the packages, the container, the fuzzers
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -88,6 +89,40 @@ for preset in $PRESETS; do
   [[ $rc -eq 0 ]] || status=1
   count "$logdir/test-$preset.log" "$preset"
 done
+
+# The packages, built from the tree and installed and removed for real, each counted as one
+# test: the .deb (lintian, systemd-analyze verify and security), the same .deb in a booted
+# systemd container (skipped, with its reason, where namespaces or the archive are missing;
+# CONTAINER=0 leaves it out), and the MSI under Wine when the windows build is there.
+package_step() {
+  local name=$1; shift
+  local rc=0
+  "$@" >"$logdir/package-$name.log" 2>&1 || rc=$?
+  if [[ $rc -eq 0 ]]; then
+    grep -E '^(build-deb|container-test|msi-test|build-msi): ' "$logdir/package-$name.log" | tail -4
+    echo "package $name: passed"
+    passed=$((passed + 1))
+  elif [[ $rc -eq 77 ]]; then
+    grep -E 'SKIPPED' "$logdir/package-$name.log"
+    echo "package $name: skipped"
+  else
+    tail -40 "$logdir/package-$name.log"
+    echo "package $name: FAILED"
+    failures+="package $name:"$'\n'$(tail -10 "$logdir/package-$name.log")$'\n'
+    failed=$((failed + 1))
+    status=1
+  fi
+}
+if [[ ${PACKAGES_TEST:-1} != 0 ]]; then
+  echo "=== packages"
+  package_step deb scripts/build-deb.sh
+  if [[ ${CONTAINER:-1} != 0 && -f build/linux/tools/mbim_simulator/halvorn-mbim-sim ]]; then
+    package_step container scripts/container-test.sh
+  fi
+  if [[ -f build/windows/src/service/halvorn.exe ]]; then
+    package_step msi bash -c 'scripts/build-msi.sh && scripts/msi-test.sh'
+  fi
+fi
 
 # A short fixed-count libFuzzer run of each byte walker over its seed corpus (clang build
 # in build/fuzz). Each fuzzer counts as one test; FUZZ=0 leaves the step out.
