@@ -36,6 +36,11 @@ Modem::Modem(ModemOptions options)
       faults_left_(options_.fault_count) {}
 
 Reaction Modem::Handle(ByteSpan bytes) {
+  // A header that cannot start a message the modem takes (the message stream hands over
+  // such headers alone), then one whose length field disagrees with the bytes.
+  if (std::optional<std::uint32_t> error = HeaderError(bytes, kModemMaxControlMessage)) {
+    return Send(EncodeFunctionError(TransactionIdOf(bytes), *error));
+  }
   std::optional<Message> message = ParseMessage(bytes);
   if (!message) {
     return Send(EncodeFunctionError(TransactionIdOf(bytes), kErrorLengthMismatch));
@@ -43,14 +48,16 @@ Reaction Modem::Handle(ByteSpan bytes) {
   const std::uint32_t tid = message->transaction_id;
   switch (message->type) {
     case kOpenMsg: {
-      if (message->body.size() != 4) {
-        return Send(EncodeFunctionError(tid, kErrorLengthMismatch));
-      }
+      // HeaderError() saw to the four bytes of MaxControlTransfer.
       const std::uint32_t requested = static_cast<std::uint32_t>(message->body[0]) |
                                       static_cast<std::uint32_t>(message->body[1]) << 8 |
                                       static_cast<std::uint32_t>(message->body[2]) << 16 |
                                       static_cast<std::uint32_t>(message->body[3]) << 24;
-      max_transfer_ = std::max(requested, kMinMaxControlTransfer);
+      if (requested < kMinMaxControlTransfer) {
+        // No answer could be cut to fit; the session stays as it was.
+        return Send(EncodeFunctionError(tid, kErrorMaxTransfer));
+      }
+      max_transfer_ = requested;
       open_ = true;
       partial_.clear();
       Reaction reaction = Send(EncodeOpenDone(tid, kStatusSuccess));

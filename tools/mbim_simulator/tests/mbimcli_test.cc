@@ -2,6 +2,8 @@
 // mbim-proxy. The proxy runs in a private network namespace (abstract Unix sockets belong to
 // one), so that it never meets a proxy of the system; that needs root.
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -12,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -20,9 +23,9 @@
 #include <thread>
 
 #include "client/libmbim_client.h"
-#include "util/linux/scoped_fd.h"
 #include "simulator.h"
 #include "subprocess.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn::mbimsim {
 namespace {
@@ -166,6 +169,37 @@ TEST_F(MbimcliTest, LinkAndPathFileLastAsLongAsTheProgram) {
   struct stat info;
   EXPECT_NE(lstat(link.c_str(), &info), 0);
   EXPECT_NE(lstat(path_file.c_str(), &info), 0);
+}
+
+// A header the modem cannot take, written raw on the port, is answered, and mbimcli talks to
+// the modem normally afterwards.
+TEST_F(MbimcliTest, AnImpossibleHeaderDoesNotDerailTheNextClient) {
+  StartProgram({});
+  {
+    ScopedFd port(::open(path_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(port.is_valid()) << std::strerror(errno);
+    const Bytes header = {
+        0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+        0x00, 0x00, 0x01, 0x00,  // MessageLength: 64 KiB, more than the modem takes
+        0x2a, 0x00, 0x00, 0x00,  // TransactionId
+    };
+    ASSERT_EQ(::write(port.get(), header.data(), header.size()),
+              static_cast<ssize_t>(header.size()));
+    MessageStream stream;
+    std::optional<Bytes> answer;
+    pollfd pfd = {port.get(), POLLIN, 0};
+    while (!answer && poll(&pfd, 1, kPatienceMs) > 0) {
+      std::uint8_t buffer[64];
+      const ssize_t n = ::read(port.get(), buffer, sizeof(buffer));
+      ASSERT_GT(n, 0);
+      stream.Append(ByteSpan(buffer, static_cast<std::size_t>(n)));
+      answer = stream.Next();
+    }
+    EXPECT_EQ(answer, EncodeFunctionError(0x2a, kErrorMaxTransfer));
+  }
+  RunResult result = Mbimcli({"--query-device-caps"});
+  EXPECT_EQ(result.exit_code, 0) << result.out << result.err;
+  EXPECT_NE(result.out.find("Device ID: '990000000000001'"), std::string::npos) << result.out;
 }
 
 TEST_F(MbimcliTest, VanishFaultEndsTheProgram) {

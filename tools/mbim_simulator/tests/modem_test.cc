@@ -186,6 +186,8 @@ TEST_F(ModemTest, SubscribeListIsAcceptedAndEchoed) {
   EXPECT_EQ(answer.done.data, list);
 }
 
+// A message the modem cannot take is answered with a function error under its transaction id
+// and changes nothing.
 TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
   Modem modem = Opened(ModemOptions{});
   Bytes bad_length = Query(11);
@@ -193,6 +195,19 @@ TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
   bad_length[4] = static_cast<std::uint8_t>(bad_length.size());  // ...counted in the message
   Bytes open_without_size = EncodeMessage(kOpenMsg, 12, {});
   Bytes unknown_type = EncodeMessage(0x00000042, 13, {});
+  const Bytes length_four = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x04, 0x00, 0x00, 0x00,  // MessageLength: 4, shorter than the header itself
+      0x10, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  const Bytes header_of_a_long_one = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x00, 0x20, 0x00, 0x00,  // MessageLength: 8192, more than the modem takes
+      0x11, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  // One fragment of 4097 bytes, one more than the modem takes.
+  const Bytes too_long = One(EncodeCommand(
+      18, {kVendorService, kCidRadioLevel, kCommandSet, Bytes(4097 - kCommandFixedSize, 0)}, 8192));
   struct Case {
     const char* name;
     Bytes message;
@@ -202,10 +217,53 @@ TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
       {"open without transfer size", open_without_size,
        EncodeFunctionError(12, kErrorLengthMismatch)},
       {"unknown message type", unknown_type, EncodeFunctionError(13, kErrorUnknown)},
+      {"shorter than its header", length_four, EncodeFunctionError(0x10, kErrorLengthMismatch)},
+      {"header of a message longer than the modem takes", header_of_a_long_one,
+       EncodeFunctionError(0x11, kErrorMaxTransfer)},
+      {"close with a body", EncodeMessage(kCloseMsg, 14, Bytes{0, 0, 0, 0}),
+       EncodeFunctionError(14, kErrorLengthMismatch)},
+      {"host error without its code", EncodeMessage(kHostErrorMsg, 15, {}),
+       EncodeFunctionError(15, kErrorLengthMismatch)},
+      {"open with a longer body", EncodeMessage(kOpenMsg, 16, Bytes(8, 0)),
+       EncodeFunctionError(16, kErrorLengthMismatch)},
+      {"command without fragment header", EncodeMessage(kCommandMsg, 17, Bytes(7, 0)),
+       EncodeFunctionError(17, kErrorLengthMismatch)},
+      {"longer than the modem takes", too_long, EncodeFunctionError(18, kErrorMaxTransfer)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(modem.Handle(c.message).messages, std::vector<Bytes>{c.want}) << c.name;
+    EXPECT_TRUE(modem.is_open()) << c.name;
   }
+  EXPECT_TRUE(modem.received().empty());
+  EXPECT_EQ(modem.level(), 0);
+  // The longest message the modem takes is handled.
+  const Bytes longest = One(EncodeCommand(
+      19, {kVendorService, kCidRadioLevel, kCommandSet, Bytes(4096 - kCommandFixedSize, 0)}, 4096));
+  EXPECT_EQ(ParseAnswer(modem.Handle(longest)).done.status, kStatusInvalidParameters);
+}
+
+// The host must be able to take 64-byte transfers; an open that offers less is refused and
+// changes nothing.
+TEST_F(ModemTest, OpenWithATransferBelowTheMinimumIsRefused) {
+  for (std::uint32_t size : {0u, 1u, 63u}) {
+    Modem closed(ModemOptions{});
+    EXPECT_EQ(closed.Handle(EncodeOpen(5, size)).messages,
+              std::vector<Bytes>{EncodeFunctionError(5, kErrorMaxTransfer)})
+        << size;
+    EXPECT_FALSE(closed.is_open()) << size;
+
+    Modem open = Opened(ModemOptions{});
+    Reaction refused = open.Handle(EncodeOpen(6, size));
+    EXPECT_EQ(refused.messages, std::vector<Bytes>{EncodeFunctionError(6, kErrorMaxTransfer)})
+        << size;
+    EXPECT_FALSE(refused.new_session) << size;
+    EXPECT_TRUE(open.is_open()) << size;
+    EXPECT_EQ(open.max_control_transfer(), 4096u) << size;
+  }
+  Modem modem(ModemOptions{});
+  EXPECT_EQ(modem.Handle(EncodeOpen(7, 64)).messages,
+            std::vector<Bytes>{EncodeOpenDone(7, kStatusSuccess)});
+  EXPECT_EQ(modem.max_control_transfer(), 64u);
 }
 
 TEST_F(ModemTest, AnswersLongerThanTheOpenedTransferComeInFragments) {
