@@ -300,6 +300,31 @@ Bytes DeviceServicesInfo(const std::vector<ServiceElement>& services,
   return out;
 }
 
+bool IsSubscribeList(ByteSpan info) {
+  constexpr std::uint64_t kEntryFixedSize = 16 + 4;  // DeviceServiceId, CidCount
+  if (info.size() < 4) {
+    return false;
+  }
+  // In 64 bits, so that no count, offset or size can wrap around.
+  const std::uint64_t count = GetU32(info, 0);
+  const std::uint64_t pairs_end = 4 + 8 * count;
+  if (pairs_end > info.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t offset = GetU32(info, 4 + 8 * i);
+    const std::uint64_t size = GetU32(info, 8 + 8 * i);
+    if (offset < pairs_end || size < kEntryFixedSize || offset + size > info.size()) {
+      return false;
+    }
+    const std::uint64_t cids = GetU32(info, static_cast<std::size_t>(offset) + 16);
+    if (kEntryFixedSize + 4 * cids > size) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Bytes DeviceCapsInfo(const DeviceCaps& caps) {
   Bytes out;
   for (std::uint32_t value :

@@ -165,6 +165,12 @@ struct ServiceElement {
 Bytes DeviceServicesInfo(const std::vector<ServiceElement>& services,
                          std::uint32_t max_dss_sessions);
 
+// True when `info` parses as the information buffer of a subscribe-list set
+// (MBIM_DEVICE_SERVICE_SUBSCRIBE_LIST): ElementCount, that many offset-size pairs, each
+// pointing, past the pairs and inside the buffer, to an event entry of a service UUID, a
+// CidCount and that many CIDs.
+bool IsSubscribeList(ByteSpan info);
+
 // What a device-caps query reports.
 struct DeviceCaps {
   std::uint32_t device_type = 1;     // embedded

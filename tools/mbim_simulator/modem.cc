@@ -120,7 +120,10 @@ Reaction Modem::HandleCommand(std::uint32_t tid, const Command& command) {
       return Answer(tid, command, kStatusSuccess, DeviceServicesInfo(services, 0));
     }
     if (command.cid == kCidDeviceServiceSubscribeList && command.command_type == kCommandSet) {
-      // This modem sends no indications; it accepts any list and reports it back.
+      // This modem sends no indications; it accepts any well-formed list and reports it back.
+      if (!IsSubscribeList(command.data)) {
+        return Answer(tid, command, kStatusInvalidParameters);
+      }
       return Answer(tid, command, kStatusSuccess, command.data);
     }
   } else if (command.service == kVendorService && options_.vendor_service &&

@@ -186,6 +186,67 @@ TEST_F(ModemTest, SubscribeListIsAcceptedAndEchoed) {
   EXPECT_EQ(answer.done.data, list);
 }
 
+// A subscribe list as libmbim encodes it (mbim_message_device_service_subscribe_list_set_new)
+// is echoed; one whose offsets, sizes or counts do not fit its bytes is refused with "invalid
+// parameters" and not echoed.
+TEST_F(ModemTest, SubscribeListMustParseBeforeItIsEchoed) {
+  const Bytes list = {
+      0x02, 0x00, 0x00, 0x00,                          // ElementCount: 2
+      0x14, 0x00, 0x00, 0x00,                          // element 0: offset 20
+      0x1c, 0x00, 0x00, 0x00,                          //            size 28
+      0x30, 0x00, 0x00, 0x00,                          // element 1: offset 48
+      0x18, 0x00, 0x00, 0x00,                          //            size 24
+      0xa2, 0x89, 0xcc, 0x33, 0xbc, 0xbb, 0x8b, 0x4f,  // element 0: Basic Connect
+      0xb6, 0xb0, 0x13, 0x3e, 0xc2, 0xaa, 0xe6, 0xdf,  //
+      0x02, 0x00, 0x00, 0x00,                          //   CidCount: 2
+      0x01, 0x00, 0x00, 0x00,                          //   device caps
+      0x10, 0x00, 0x00, 0x00,                          //   device services
+      0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,  // element 1: vendor service
+      0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x11,  //
+      0x01, 0x00, 0x00, 0x00,                          //   CidCount: 1
+      0x01, 0x00, 0x00, 0x00,                          //   radio function level
+  };
+  auto with = [&list](std::size_t offset, std::uint32_t value) {
+    Bytes out = list;
+    for (int i = 0; i < 4; ++i) {
+      out[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    return out;
+  };
+  auto set = [](std::uint32_t tid, const Bytes& data) {
+    return One(EncodeCommand(tid, {kBasicConnectService, 19, kCommandSet, data}, 4096));
+  };
+
+  Modem modem = Opened(ModemOptions{});
+  Answer accepted = ParseAnswer(modem.Handle(set(20, list)));
+  EXPECT_EQ(accepted.done.status, kStatusSuccess);
+  EXPECT_EQ(accepted.done.data, list);
+
+  struct Case {
+    const char* name;
+    Bytes data;
+  } cases[] = {
+      {"empty", {}},
+      {"cut inside the count", {0x00, 0x00, 0x00}},
+      {"element count 0xffffffff", with(0, 0xffffffff)},
+      {"more elements than offset-size pairs", with(0, 9)},
+      {"offset at the end", with(4, 72)},
+      {"entry runs past the end", with(16, 28)},
+      {"offset and size wrap around", with(4, 0xfffffff0)},
+      {"entry inside the pair table", with(4, 4)},
+      {"entry shorter than service and count", with(16, 16)},
+      {"cid count one too many", with(36, 3)},
+      {"cid count 0xffffffff", with(64, 0xffffffff)},
+  };
+  for (const Case& c : cases) {
+    Answer refused = ParseAnswer(modem.Handle(set(21, c.data)));
+    EXPECT_EQ(refused.transaction_id, 21u) << c.name;
+    EXPECT_EQ(refused.done.cid, kCidDeviceServiceSubscribeList) << c.name;
+    EXPECT_EQ(refused.done.status, kStatusInvalidParameters) << c.name;
+    EXPECT_TRUE(refused.done.data.empty()) << c.name;
+  }
+}
+
 // A message the modem cannot take is answered with a function error under its transaction id
 // and changes nothing.
 TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
