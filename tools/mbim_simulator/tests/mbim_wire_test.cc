@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,18 @@ Bytes Concat(const std::vector<Bytes>& parts) {
     out.insert(out.end(), part.begin(), part.end());
   }
   return out;
+}
+
+// Feeds `all` to `stream` in pieces of `chunk` bytes and collects what it cuts.
+std::vector<Bytes> FeedInChunks(MessageStream& stream, const Bytes& all, std::size_t chunk) {
+  std::vector<Bytes> got;
+  for (std::size_t i = 0; i < all.size(); i += chunk) {
+    stream.Append(ByteSpan(all).subspan(i, std::min(chunk, all.size() - i)));
+    while (std::optional<Bytes> message = stream.Next()) {
+      got.push_back(*message);
+    }
+  }
+  return got;
 }
 
 TEST(MbimWireTest, VendorServiceTravelsInPrintedByteOrder) {
@@ -287,14 +300,7 @@ TEST(MbimWireTest, StreamCutsMessagesWhereverTheBytesBreak) {
   // Byte by byte, and all at once, give the same three messages.
   for (std::size_t chunk : {std::size_t{1}, std::size_t{5}, all.size()}) {
     MessageStream stream;
-    std::vector<Bytes> got;
-    for (std::size_t i = 0; i < all.size(); i += chunk) {
-      stream.Append(ByteSpan(all).subspan(i, std::min(chunk, all.size() - i)));
-      while (std::optional<Bytes> message = stream.Next()) {
-        got.push_back(*message);
-      }
-    }
-    EXPECT_EQ(got, (std::vector<Bytes>{a, b, c})) << "chunk " << chunk;
+    EXPECT_EQ(FeedInChunks(stream, all, chunk), (std::vector<Bytes>{a, b, c})) << "chunk " << chunk;
     EXPECT_EQ(stream.buffered(), 0u);
   }
 }
@@ -344,15 +350,9 @@ TEST(MbimWireTest, StreamCutsAnImpossibleHeaderAndFindsTheNextMessage) {
     const Bytes all = Concat({c.bad, next});
     for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, all.size()}) {
       MessageStream stream;
-      std::vector<Bytes> got;
-      for (std::size_t i = 0; i < all.size(); i += chunk) {
-        stream.Append(ByteSpan(all).subspan(i, std::min(chunk, all.size() - i)));
-        while (std::optional<Bytes> message = stream.Next()) {
-          got.push_back(*message);
-        }
-      }
       const Bytes bad_header(c.bad.begin(), c.bad.begin() + kHeaderSize);
-      EXPECT_EQ(got, (std::vector<Bytes>{bad_header, next})) << c.name << ", chunk " << chunk;
+      EXPECT_EQ(FeedInChunks(stream, all, chunk), (std::vector<Bytes>{bad_header, next}))
+          << c.name << ", chunk " << chunk;
       EXPECT_EQ(stream.discarded(), c.skipped) << c.name << ", chunk " << chunk;
       EXPECT_EQ(stream.buffered(), 0u) << c.name << ", chunk " << chunk;
     }
