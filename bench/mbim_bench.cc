@@ -64,10 +64,6 @@ double RunMicros(const std::string& command) {
   return rc == 0 ? micros : -1;
 }
 
-halvorn::CTaskManager* NoManager() {
-  return nullptr;
-}
-
 }  // namespace
 
 int main() {
@@ -83,7 +79,7 @@ int main() {
   setenv(halvorn::mbn_linux::kPortVariable, port.c_str(), 1);
   setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
 
-  halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), &NoManager);
+  halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), nullptr);
   std::unique_ptr<LibmbimClient> open_client;
   const std::vector<double> medians = MedianMicros({
       [&] {

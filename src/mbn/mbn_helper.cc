@@ -5,8 +5,6 @@
 #include <mutex>
 #include <utility>
 
-#include "tasks/task_factory.h"
-#include "tasks/task_manager.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -78,8 +76,8 @@ CallResult WaitForCommand(mbn_platform::PendingCommand& pending, AsyncStatus* st
 }  // namespace
 
 CMbnWinRtHelper::CMbnWinRtHelper(mbn_platform::Runtime& runtime,
-                                 std::function<CTaskManager*()> task_manager)
-    : runtime_(runtime), task_manager_(std::move(task_manager)) {
+                                 std::function<void()> account_added)
+    : runtime_(runtime), account_added_(std::move(account_added)) {
   // The first watcher only makes the runtime's first use here; a failure is of no
   // consequence, Init makes the watcher that is used.
   runtime_.CreateAccountWatcher(&watcher_);
@@ -292,11 +290,8 @@ void CMbnWinRtHelper::StartMobileBroadbandAccountWatcher() {
 
 void CMbnWinRtHelper::AccountAddedHandler() {
   LogHelper::TraceEnter(kAddedTag);
-  CTaskManager* manager = task_manager_ ? task_manager_() : nullptr;
-  if (manager != nullptr) {
-    if (std::unique_ptr<CTask> task = CTaskFactory::createTask(manager, TASK_TYPE_AUTH_MODULE)) {
-      manager->addTask(std::move(task));
-    }
+  if (account_added_) {
+    account_added_();
   }
   LogHelper::TraceLeave(kAddedTag);
 }

@@ -1,6 +1,7 @@
 // The service's connection to the mobile-broadband runtime: the modem presence test, reading
 // and setting the radio function level (CFUN) through the vendor's MBIM device service, and
-// the account watcher that queues an authorisation task whenever a modem comes up.
+// the account watcher that reports every modem that comes up (the service queues an
+// authorisation task for it).
 
 #ifndef HALVORN_MBN_MBN_HELPER_H_
 #define HALVORN_MBN_MBN_HELPER_H_
@@ -13,8 +14,6 @@
 
 namespace halvorn {
 
-class CTaskManager;
-
 class CMbnWinRtHelper {
  public:
   // The vendor device service {11223344-5566-7788-99AA-BBCCDDEEFF11} in GUID memory layout.
@@ -26,14 +25,10 @@ class CMbnWinRtHelper {
   // How long a command is waited for.
   static constexpr std::uint32_t kCommandWaitMs = 2000;
 
-  // The process-wide helper. It is constructed before main: that is the process's first use
-  // of the runtime (on Windows it raises the process's use of the multithreaded apartment).
-  static CMbnWinRtHelper& Instance();
-
-  // A helper over `runtime` whose account-added handler files its task with the manager that
-  // `task_manager` returns (CTaskManager::getInstance for the process-wide helper). Creates a
-  // first watcher, which is never started.
-  CMbnWinRtHelper(mbn_platform::Runtime& runtime, std::function<CTaskManager*()> task_manager);
+  // A helper over `runtime` whose account-added handler calls `account_added` (the process's
+  // helper, built by the service, queues an authorisation task there; empty: the handler only
+  // traces). Creates a first watcher, which is never started.
+  CMbnWinRtHelper(mbn_platform::Runtime& runtime, std::function<void()> account_added);
   CMbnWinRtHelper(const CMbnWinRtHelper&) = delete;
   CMbnWinRtHelper& operator=(const CMbnWinRtHelper&) = delete;
 
@@ -54,7 +49,7 @@ class CMbnWinRtHelper {
   void InitMobileBroadbandAccountWatcher();
   void StartMobileBroadbandAccountWatcher();
 
-  // Watcher events; they run on runtime threads and touch no member but the fixed accessor.
+  // Watcher events; they run on runtime threads and touch no member but the fixed callback.
   void AccountAddedHandler();
   static void AccountRemovedHandler();
   static void AccountEnumHandler();
@@ -63,7 +58,7 @@ class CMbnWinRtHelper {
   bool RunCommand(bool query, std::int32_t* level);
 
   mbn_platform::Runtime& runtime_;
-  const std::function<CTaskManager*()> task_manager_;
+  const std::function<void()> account_added_;
   bool bInitialized = false;
   std::unique_ptr<mbn_platform::AccountWatcher> watcher_;
 };

@@ -1,23 +1,10 @@
 #include "tasks/task_kinds.h"
 
-#include <mutex>
-#include <utility>
-
 #include "tasks/task_manager.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
 namespace {
-
-std::mutex& AuthJobLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-AuthModuleJob& AuthJob() {
-  static AuthModuleJob job;
-  return job;
-}
 
 // Keeps bRunning true for one run, cleared on every way out.
 class RunningScope {
@@ -33,22 +20,13 @@ class RunningScope {
 
 }  // namespace
 
-AuthModuleJob SetAuthModuleJob(AuthModuleJob job) {
-  std::lock_guard lock(AuthJobLock());
-  return std::exchange(AuthJob(), std::move(job));
-}
-
 bool CTaskAuthModule::doJob(bool* retry) {
   RunningScope running(this);
-  AuthModuleJob job;
-  {
-    std::lock_guard lock(AuthJobLock());
-    job = AuthJob();
-  }
-  if (!job || retry == nullptr) {
+  // The owner's hooks are fixed for its life, so the job may be run from them directly.
+  if (pOwner == nullptr || !pOwner->authModuleJob() || retry == nullptr) {
     return false;  // not wired: could not begin, no retry
   }
-  return job(retry);
+  return pOwner->authModuleJob()(retry);
 }
 
 const char* CTaskAuthModule::getName() const {

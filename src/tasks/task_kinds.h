@@ -4,25 +4,17 @@
 #define HALVORN_TASKS_TASK_KINDS_H_
 
 #include <cstdint>
-#include <functional>
 
 #include "tasks/task.h"
 
 namespace halvorn {
 
-// The authorisation job body: one run of the modem authorisation. Sets *retry to true to ask
-// for another run; returns false when the job could not begin. It need not touch bRunning.
-using AuthModuleJob = std::function<bool(bool* retry)>;
-
-// Installs the job that every CTaskAuthModule runs and returns the one it replaces. The
-// authorisation subsystem installs its job once at start-up, before tasks run.
+// Authorises the modem and makes sure its radio is on (factory code 1). Its job is the one its
+// owner carries (CTaskManager::authModuleJob, given by the service through the manager's hooks).
 //
-// Not wired yet: until a job is installed (or after an empty one is), CTaskAuthModule::doJob
-// reports "could not begin" (false), asks for no retry and logs nothing, so the manager drops
-// the task after one run. Nothing is authorised in that state.
-AuthModuleJob SetAuthModuleJob(AuthModuleJob job);
-
-// Authorises the modem and makes sure its radio is on (factory code 1).
+// Not wired: without an owner, or while the owner has no job, doJob reports "could not begin"
+// (false), asks for no retry and logs nothing, so the manager drops the task after one run.
+// Nothing is authorised in that state.
 class CTaskAuthModule : public CTask {
  public:
   bool doJob(bool* retry) override;

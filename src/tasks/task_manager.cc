@@ -1,9 +1,7 @@
 #include "tasks/task_manager.h"
 
 #include <algorithm>
-#include <cctype>
 #include <chrono>
-#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -24,13 +22,6 @@ constexpr const char* kTagDeal = "CTaskManager::dealTaskThread";
 constexpr const char* kTagRetry = "CTaskManager::retry";
 
 constexpr std::size_t kInitMessageSize = 256;
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-    return std::tolower(static_cast<unsigned char>(x)) ==
-           std::tolower(static_cast<unsigned char>(y));
-  });
-}
 
 std::int32_t SizeOf(const std::list<std::unique_ptr<CTask>>& list) {
   return static_cast<std::int32_t>(list.size());
@@ -374,24 +365,27 @@ unsigned CTaskManager::runWorkerLoop() {
 
 bool CTaskManager::giveUp(CTask* task, std::int32_t retry_times) {
   const char* name = task->getName();
-  if (EqualsIgnoreCase(name, "CTaskAuthModule")) {
-    // The task stays filed and bRun stays true; no worker runs any more in this process.
-    LogHelper::Print(LogInfo, kTagDeal, "CommonUtil::RestartService();");
-    if (hooks.restartService) {
-      hooks.restartService();
-    } else {
-      LogHelper::Print(LogError, kTagDeal, "RestartService is not bound; no restart.");
-    }
-    return true;
-  }
-  if (EqualsIgnoreCase(name, "CTaskUnzipFirmware")) {
-    LogHelper::Print(LogInfo, kTagDeal,
-                     "\r\n\r\n deal task : %s ,retry times(%d) <=0 ,will clear same Priority Task "
-                     "\r\n",
-                     name, retry_times);
-    clearSameProrityTask(task->iPriority);
-    removeTask(task);
-    return false;
+  const GiveUpAction action = hooks.giveUpPolicy ? hooks.giveUpPolicy(name) : GiveUpAction::kGiveUp;
+  switch (action) {
+    case GiveUpAction::kRestartService:
+      // The task stays filed and bRun stays true; no worker runs any more in this process.
+      LogHelper::Print(LogInfo, kTagDeal, "CommonUtil::RestartService();");
+      if (hooks.restartService) {
+        hooks.restartService();
+      } else {
+        LogHelper::Print(LogError, kTagDeal, "RestartService is not bound; no restart.");
+      }
+      return true;
+    case GiveUpAction::kClearSamePriority:
+      LogHelper::Print(LogInfo, kTagDeal,
+                       "\r\n\r\n deal task : %s ,retry times(%d) <=0 ,will clear same Priority "
+                       "Task \r\n",
+                       name, retry_times);
+      clearSameProrityTask(task->iPriority);
+      removeTask(task);
+      return false;
+    case GiveUpAction::kGiveUp:
+      break;
   }
   LogHelper::Print(LogInfo, kTagDeal,
                    "\r\n\r\n deal task : %s ,retry times(%d) <=0 ,give up the Task \r\n", name,

@@ -17,9 +17,27 @@
 
 namespace halvorn {
 
+// The job body of an authorisation task: one run of the modem authorisation. Sets *retry to
+// true to ask for another run; returns false when the job could not begin. It need not touch
+// bRunning.
+using AuthModuleJob = std::function<bool(bool* retry)>;
+
+// What the worker does with a task that it picks with no runs left. Each action writes its own
+// line first.
+enum class GiveUpAction {
+  // "... ,give up the Task": the task is removed and destroyed through popTask.
+  kGiveUp,
+  // "... ,will clear same Priority Task": every task of its priority loses its runs, then the
+  // task is removed and destroyed.
+  kClearSamePriority,
+  // "CommonUtil::RestartService();": restartService is called and the worker ends; the task
+  // stays filed.
+  kRestartService,
+};
+
 // What the manager needs from outside the task engine. The defaults of the clock, the sleeper
 // and the thread starter are the production ones; the others are bound by the service
-// (see production_hooks.h) and are skipped while empty.
+// (src/service/) and are skipped while empty.
 struct TaskManagerHooks {
   // Milliseconds of a monotonic clock.
   static std::uint64_t SystemTickCountMs();
@@ -29,15 +47,20 @@ struct TaskManagerHooks {
   // thread library when no thread could be started.
   static std::uint32_t SystemStartThread(std::function<void()> body, std::thread* thread);
 
-  // Prepares the mobile-broadband helper, then starts its account watcher
-  // (CMbnWinRtHelper::Init, CMbnWinRtHelper::StartMobileBroadbandAccountWatcher). Used only for
-  // the process-wide manager, once, by getInstance. The watcher's handler may call getInstance
-  // from any thread, also while startAccountWatcher is still running.
+  // Prepares the modem helper, then starts its account watcher. Used only for the process-wide
+  // manager, once, by getInstance. The watcher's handler may call getInstance from any thread,
+  // also while startAccountWatcher is still running.
   std::function<void()> initModemHelper;
   std::function<void()> startAccountWatcher;
-  // Restarts the service (CommonUtil::RestartService); called on the worker thread when an
-  // authorisation task has used up its runs.
+  // Restarts the service; called on the worker thread when the give-up action is
+  // kRestartService.
   std::function<void()> restartService;
+  // Chooses the give-up action by the task's name (getName); empty: kGiveUp for every task.
+  // Called on the worker thread while no lock of the manager is held.
+  std::function<GiveUpAction(const char* name)> giveUpPolicy;
+  // The job that every CTaskAuthModule owned by this manager runs. Empty: not wired (see
+  // CTaskAuthModule).
+  AuthModuleJob authModuleJob;
 
   std::function<std::uint64_t()> tickCountMs = &SystemTickCountMs;
   std::function<void(std::uint32_t ms)> sleepMs = &SystemSleepMs;
@@ -56,9 +79,8 @@ struct TaskElement {
 // Files tasks by priority, merges duplicates (same priority and type id) and runs the filed
 // tasks one at a time on its worker thread: lowest priority value first, first come first
 // within a priority. A task that asks for a retry runs again after 5 seconds while it has runs
-// left; a task picked with none left is given up by name: "CTaskAuthModule" restarts the
-// service and ends the worker, "CTaskUnzipFirmware" clears its priority's runs and is removed,
-// any other is removed.
+// left; a task picked with none left is given up by the action that the hooks' give-up
+// policy chooses for its name (GiveUpAction).
 //
 // Locking: csTask guards taskSet, every taskList and the iRetryTimes of every filed task; the
 // worker lowers iRetryTimes under it too, so a merge that raises the count and a run that
@@ -120,6 +142,9 @@ class CTaskManager {
 
   // Makes the worker loop end before its next pass (the stop-work job).
   void clearRunFlag();
+
+  // The job of this manager's authorisation tasks (TaskManagerHooks::authModuleJob).
+  const AuthModuleJob& authModuleJob() const { return hooks.authModuleJob; }
 
  private:
   unsigned runWorkerLoop();

@@ -14,17 +14,19 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "auth/auth_module_wiring.h"
 #include "auth/fake_firmware.h"
 #include "auth/platform_verification.h"
 #include "auth/smbios_builder.h"
 #include "device/fake_device_platform.h"
 #include "mbn/fake_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
+#include "tasks/task_manager.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -187,8 +189,9 @@ class AuthModuleJobTest : public ::testing::Test {
     runtime_->script.response = {
         static_cast<std::uint8_t>(level), static_cast<std::uint8_t>(level >> 8),
         static_cast<std::uint8_t>(level >> 16), static_cast<std::uint8_t>(level >> 24)};
-    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_,
-                                                [] { return static_cast<CTaskManager*>(nullptr); });
+    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, nullptr);
+    // Made here, before a test captures the log: the manager's constructor writes a line.
+    owner_ = std::make_unique<CTaskManager>(OwnerHooks(MakeAuthModuleJob(Collaborators())));
     return *runtime_;
   }
 
@@ -199,20 +202,27 @@ class AuthModuleJobTest : public ::testing::Test {
     return with;
   }
 
-  // Runs the job once as CTaskAuthModule, through the installed job.
+  // Runs the job once as CTaskAuthModule, through the job of the task's owner.
   bool RunTask(bool* retry) {
-    SetAuthModuleJob(MakeAuthModuleJob(Collaborators()));
     CTaskAuthModule task;
+    task.pOwner = owner_.get();
     const bool result = task.doJob(retry);
-    SetAuthModuleJob({});
     EXPECT_FALSE(task.bRunning);
     return result;
+  }
+
+  // The hooks of an owner whose authorisation tasks run `job`; it never starts a worker.
+  static TaskManagerHooks OwnerHooks(AuthModuleJob job) {
+    TaskManagerHooks hooks;
+    hooks.authModuleJob = std::move(job);
+    return hooks;
   }
 
   DisableVerifySetting setting_;
   std::unique_ptr<testing::FakeRuntime> runtime_;
   std::unique_ptr<CMbnWinRtHelper> helper_;
   std::vector<std::uint32_t> sleeps_;
+  std::unique_ptr<CTaskManager> owner_;  // runs the job over helper_ and sleeps_
 };
 
 // --- The outcomes ------------------------------------------------------------------------
@@ -393,11 +403,11 @@ TEST_F(AuthModuleJobTest, RunningOnlyWhileTheJobRunsAlsoWhenAnErrorUnwinds) {
     running_seen.push_back(task.bRunning);
     throw std::runtime_error("runtime failure");
   };
-  SetAuthModuleJob(MakeAuthModuleJob(with));
+  CTaskManager owner(OwnerHooks(MakeAuthModuleJob(with)));
+  task.pOwner = &owner;
   LogCapture capture;
   bool retry = false;
   EXPECT_THROW(task.doJob(&retry), std::runtime_error);
-  SetAuthModuleJob({});
   EXPECT_THAT(running_seen, ElementsAre(true));
   EXPECT_FALSE(task.bRunning);
   EXPECT_FALSE(retry);

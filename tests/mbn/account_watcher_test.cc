@@ -6,6 +6,7 @@
 
 #include "fake_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "service/task_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task.h"
 #include "tasks/task_manager.h"
@@ -29,7 +30,7 @@ class AccountWatcherTest : public ::testing::Test {
  protected:
   FakeRuntime runtime_;
   CTaskManager manager_{NoWorkerHooks()};
-  CMbnWinRtHelper helper_{runtime_, [this] { return &manager_; }};
+  CMbnWinRtHelper helper_{runtime_, QueueAuthModuleTaskOn([this] { return &manager_; })};
 };
 
 TEST_F(AccountWatcherTest, InitRegistersThreeHandlersOnceAndStartStartsTheWatcher) {
@@ -83,7 +84,7 @@ TEST_F(AccountWatcherTest, StartDependsOnTheWatcherStatus) {
   for (const StartCase& c : cases) {
     SCOPED_TRACE(static_cast<int>(c.status));
     FakeRuntime runtime;
-    CMbnWinRtHelper helper(runtime, [] { return static_cast<CTaskManager*>(nullptr); });
+    CMbnWinRtHelper helper(runtime, nullptr);
     helper.Init();
     auto& state = *runtime.watchers.back();
     state.status = c.status;

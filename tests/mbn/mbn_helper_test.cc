@@ -9,7 +9,6 @@
 #include "fake_runtime.h"
 #include "mbn/helper_log.h"
 #include "support/log_capture.h"
-#include "tasks/task_manager.h"
 
 namespace halvorn {
 namespace {
@@ -32,7 +31,7 @@ constexpr const char* kNoService =
 class CommandTest : public ::testing::Test {
  protected:
   FakeRuntime runtime_;
-  CMbnWinRtHelper helper_{runtime_, [] { return static_cast<CTaskManager*>(nullptr); }};
+  CMbnWinRtHelper helper_{runtime_, nullptr};
 };
 
 TEST_F(CommandTest, QueryReadsTheLevelWithEveryLine) {
@@ -127,7 +126,7 @@ TEST_P(OutcomeTest, QueryAndSet) {
     SCOPED_TRACE(query ? "query" : "set");
     FakeRuntime runtime;
     o.script(runtime);
-    CMbnWinRtHelper helper(runtime, [] { return static_cast<CTaskManager*>(nullptr); });
+    CMbnWinRtHelper helper(runtime, nullptr);
     LogCapture capture;
     std::int32_t level = 99;
     const bool ok = query ? helper.GetMbimCfun(&level) : helper.SetMbimCfun();
@@ -184,7 +183,7 @@ TEST_F(CommandTest, NoAnswerEndsAsStartedAndALateAnswerIsHarmless) {
 
 TEST(MbnRuntimeTest, PresenceTestWritesNothingAndTreatsAFailedLookupAsNoModem) {
   FakeRuntime runtime;
-  CMbnWinRtHelper helper(runtime, [] { return static_cast<CTaskManager*>(nullptr); });
+  CMbnWinRtHelper helper(runtime, nullptr);
   LogCapture capture;
   EXPECT_TRUE(helper.IsMbimModemExist());
   runtime.script.modem_lookups_present = 0;

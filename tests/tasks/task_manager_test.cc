@@ -12,6 +12,7 @@
 #include <string>
 #include <thread>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "support/log_capture.h"
@@ -32,7 +33,6 @@ using ::testing::IsEmpty;
 using testing::LogCapture;
 using ::testing::Not;
 using testing::ProbeTask;
-using testing::ScopedAuthModuleJob;
 
 constexpr const char* kAdd = "CTaskManager::addTask";
 constexpr const char* kGet = "CTaskManager::getTask";
@@ -163,6 +163,10 @@ ProbeTask::Job Noting(FakeSystem& system) {
 
 // A manager whose worker the test runs on its own thread (init starts no thread).
 struct ManualWorker {
+  ManualWorker() : manager(system.Hooks(FakeSystem::Worker::kManual)) {}
+  // With hooks of the test's own; `system` is then unused.
+  explicit ManualWorker(TaskManagerHooks hooks) : manager(std::move(hooks)) {}
+
   unsigned Run() {
     manager.init();
     return CTaskManager::dealTaskThread(&manager);
@@ -176,7 +180,7 @@ struct ManualWorker {
   }
 
   FakeSystem system;
-  CTaskManager manager{system.Hooks(FakeSystem::Worker::kManual)};
+  CTaskManager manager;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -477,11 +481,11 @@ TEST(CTaskManagerWorkerTest, StopWorkTaskRunsOnceAndEndsTheWorker) {
 
 TEST(CTaskManagerWorkerTest, AuthTaskThatAlwaysAsksForRetryRunsTenTimesThenRestarts) {
   ManualWorker w;
-  ScopedAuthModuleJob job([&](bool* retry) {
+  w.system.auth_job = [&](bool* retry) {
     w.system.Note("run");
     *retry = true;
     return false;
-  });
+  };
   w.manager.addTask(CTaskFactory::createTask(&w.manager, TASK_TYPE_AUTH_MODULE));
   w.AddFinalStop();  // must never be reached: the worker ends at the give-up
   LogCapture capture;
@@ -531,10 +535,10 @@ TEST(CTaskManagerWorkerTest, AuthTaskThatAlwaysAsksForRetryRunsTenTimesThenResta
 TEST(CTaskManagerWorkerTest, RetryLineAndPauseComeInOrderForOneRetry) {
   ManualWorker w;
   int runs = 0;
-  ScopedAuthModuleJob job([&](bool* retry) {
+  w.system.auth_job = [&](bool* retry) {
     *retry = ++runs == 1;
     return true;
-  });
+  };
   w.manager.addTask(CTaskFactory::createTask(&w.manager, TASK_TYPE_AUTH_MODULE));
   w.AddFinalStop();
   LogCapture capture;
@@ -554,11 +558,11 @@ TEST(CTaskManagerWorkerTest, RetryLineAndPauseComeInOrderForOneRetry) {
 
 TEST(CTaskManagerWorkerTest, MergeIntoAnExhaustedAuthTaskBuysExactlyOneMoreRun) {
   ManualWorker w;
-  ScopedAuthModuleJob job([&](bool* retry) {
+  w.system.auth_job = [&](bool* retry) {
     w.system.Note("run");
     *retry = true;
     return false;
-  });
+  };
   int pauses = 0;
   w.system.on_sleep = [&](std::uint32_t) {
     if (++pauses == 10) {  // the count is 0 now: a modem event arrives during the pause
@@ -629,34 +633,56 @@ TEST(CTaskManagerWorkerTest, CastTimeIsTheJobsOwnElapsedClockInSeconds) {
   }
 }
 
-TEST(CTaskManagerWorkerTest, GiveUpPolicyIsChosenByNameWithoutRegardToCase) {
+// The give-up policy is the hooks': the worker asks it with the task's name and applies the
+// action it answers (the service's choice by name is tested with the service).
+TEST(CTaskManagerWorkerTest, GiveUpAppliesThePolicysActionForTheTasksName) {
   enum class Action { kRestart, kClearPriority, kRemove };
   struct Case {
     const char* name;
     Action action;
+    bool bound;  // whether the manager has a policy at all
   };
   const Case cases[] = {
-      {"CTaskAuthModule", Action::kRestart},
-      {"ctaskAUTHmodule", Action::kRestart},
-      {"CTaskUnzipFirmware", Action::kClearPriority},
-      {"CTASKUNZIPFIRMWARE", Action::kClearPriority},
-      {"CTaskAuthModuleX", Action::kRemove},
-      {"CTaskCheckStatus", Action::kRemove},
+      {"CTaskAuthModule", Action::kRestart, true},
+      {"CTaskUnzipFirmware", Action::kClearPriority, true},
+      {"CTaskCheckStatus", Action::kRemove, true},
+      {"CTaskAuthModule", Action::kRemove, false},  // without a policy every task is given up
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ManualWorker w;
-    std::atomic<int> destroyed{0};
-    auto exhausted = Probe(c.name, 400, 1, Noting(w.system), &destroyed);
+    std::atomic<int> destroyed{0};  // outlives the manager, which destroys what stays filed
+    std::vector<std::string> asked;
+    FakeSystem system;
+    if (c.bound) {
+      system.give_up = [&](const char* name) {
+        asked.emplace_back(name);
+        if (std::string(name) != c.name) {
+          return GiveUpAction::kGiveUp;
+        }
+        return c.action == Action::kRestart         ? GiveUpAction::kRestartService
+               : c.action == Action::kClearPriority ? GiveUpAction::kClearSamePriority
+                                                    : GiveUpAction::kGiveUp;
+      };
+    }
+    TaskManagerHooks hooks = system.Hooks(FakeSystem::Worker::kManual);
+    if (!c.bound) {
+      hooks.giveUpPolicy = nullptr;
+    }
+    ManualWorker w(std::move(hooks));
+    auto exhausted = Probe(c.name, 400, 1, Noting(system), &destroyed);
     exhausted->iRetryTimes = 0;
     w.manager.addTask(std::move(exhausted));
-    w.manager.addTask(Probe("CTaskSibling", 500, 1, Noting(w.system)));
+    w.manager.addTask(Probe("CTaskSibling", 500, 1, Noting(system)));
     w.AddFinalStop(2);
     LogCapture capture;
     const unsigned result = w.Run();
     const std::vector<std::string> lines = capture.Lines();
-    const std::vector<std::string> journal = w.system.Journal();
+    const std::vector<std::string> journal = system.Journal();
     EXPECT_THAT(journal, Not(Contains(std::string("run ") + c.name)));  // never run again
+    if (c.bound) {
+      ASSERT_FALSE(asked.empty());
+      EXPECT_EQ(asked.front(), c.name);
+    }
     switch (c.action) {
       case Action::kRestart:
         EXPECT_EQ(result, 1u);
@@ -791,12 +817,12 @@ TEST(CTaskManagerStressTest, ConcurrentAddersWhileTheWorkerRuns) {
     }
   };
   // Never ten retries in a row: an authorisation task is never given up here.
-  ScopedAuthModuleJob job([&](bool* retry) {
+  system.auth_job = [&](bool* retry) {
     enter_job();
     *retry = ++auth_runs % 3 == 0;
     --in_flight;
     return true;
-  });
+  };
   const ProbeTask::Job probe_job = [&](ProbeTask& self, bool* retry) {
     enter_job();
     *retry = self.runs < 3;  // two retries each

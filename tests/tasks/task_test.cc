@@ -8,6 +8,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "support/log_capture.h"
 #include "task_test_support.h"
@@ -22,7 +23,6 @@ using ::testing::ElementsAreArray;
 using testing::ExpectedLog;
 using ::testing::IsEmpty;
 using testing::LogCapture;
-using testing::ScopedAuthModuleJob;
 
 constexpr const char* kFactoryTag = "CTaskFactory::createTask";
 
@@ -83,18 +83,37 @@ TEST(CTaskStopWorkTest, WithoutOwnerFinishesAndClearsTheRetryFlag) {
           ExpectedLog().Enter("CTaskStopWork::doJob").Leave("CTaskStopWork::doJob").lines()));
 }
 
-TEST(CTaskAuthModuleTest, NotWiredJobCouldNotBeginAsksNoRetryAndLogsNothing) {
-  ScopedAuthModuleJob not_wired{AuthModuleJob()};
-  CTaskAuthModule task;
-  LogCapture capture;
-  bool retry = false;
-  EXPECT_FALSE(task.doJob(&retry));
-  EXPECT_FALSE(retry);
-  EXPECT_FALSE(task.bRunning);
-  EXPECT_THAT(capture.Lines(), IsEmpty());
+// An owner whose authorisation tasks run `job`.
+TaskManagerHooks WithJob(AuthModuleJob job) {
+  TaskManagerHooks hooks;
+  hooks.authModuleJob = std::move(job);
+  return hooks;
 }
 
-TEST(CTaskAuthModuleTest, RunsTheInstalledJobWhileMarkedRunningAndPassesItsAnswersOn) {
+TEST(CTaskAuthModuleTest, NotWiredJobCouldNotBeginAsksNoRetryAndLogsNothing) {
+  CTaskManager no_job{TaskManagerHooks{}};
+  CTaskManager owner{WithJob([](bool* retry) {
+    *retry = true;
+    return true;
+  })};
+  // Without an owner, with an owner that has no job, and with no retry flag to write.
+  struct Case {
+    CTaskManager* owner;
+    bool with_flag;
+  };
+  for (const Case& c : {Case{nullptr, true}, Case{&no_job, true}, Case{&owner, false}}) {
+    CTaskAuthModule task;
+    task.pOwner = c.owner;
+    LogCapture capture;
+    bool retry = false;
+    EXPECT_FALSE(task.doJob(c.with_flag ? &retry : nullptr));
+    EXPECT_FALSE(retry);
+    EXPECT_FALSE(task.bRunning);
+    EXPECT_THAT(capture.Lines(), IsEmpty());
+  }
+}
+
+TEST(CTaskAuthModuleTest, RunsItsOwnersJobWhileMarkedRunningAndPassesItsAnswersOn) {
   struct Case {
     bool asks_retry;
     bool result;
@@ -104,14 +123,15 @@ TEST(CTaskAuthModuleTest, RunsTheInstalledJobWhileMarkedRunningAndPassesItsAnswe
     SCOPED_TRACE(::testing::Message() << "retry " << c.asks_retry << " result " << c.result);
     CTaskAuthModule task;
     int calls = 0;
-    ScopedAuthModuleJob job([&](bool* retry) {
+    CTaskManager owner{WithJob([&](bool* retry) {
       ++calls;
       EXPECT_TRUE(task.bRunning);
       if (c.asks_retry) {
         *retry = true;
       }
       return c.result;
-    });
+    })};
+    task.pOwner = &owner;
     bool retry = false;
     EXPECT_EQ(task.doJob(&retry), c.result);
     EXPECT_EQ(retry, c.asks_retry);
@@ -122,7 +142,8 @@ TEST(CTaskAuthModuleTest, RunsTheInstalledJobWhileMarkedRunningAndPassesItsAnswe
 
 TEST(CTaskAuthModuleTest, RunningFlagIsClearedWhenTheJobThrows) {
   CTaskAuthModule task;
-  ScopedAuthModuleJob job([](bool*) -> bool { throw std::runtime_error("runtime error"); });
+  CTaskManager owner{WithJob([](bool*) -> bool { throw std::runtime_error("runtime error"); })};
+  task.pOwner = &owner;
   bool retry = false;
   EXPECT_THROW(task.doJob(&retry), std::runtime_error);
   EXPECT_FALSE(task.bRunning);

@@ -62,7 +62,8 @@ class ProbeTask : public CTask {
 
 // The manager's clock, sleeper, restart and thread starter, recording in one journal, in
 // order: "sleep <ms>", "restart", and whatever a test notes itself. The clock stands still
-// except when a test or a sleep advances it.
+// except when a test or a sleep advances it. The manager's authorisation job and give-up
+// policy are the test's own (auth_job, give_up), read when the manager uses them.
 class FakeSystem {
  public:
   enum class Worker {
@@ -86,6 +87,9 @@ class FakeSystem {
       ++restarts_;
       cv_.notify_all();
     };
+    // Bound while the test may still set them: a test makes the manager before its job.
+    hooks.authModuleJob = [this](bool* retry) { return auth_job ? auth_job(retry) : false; };
+    hooks.giveUpPolicy = [this](const char* name) { return give_up(name); };
     if (worker == Worker::kManual) {
       hooks.startThread = [this](std::function<void()>, std::thread*) {
         ++thread_starts;
@@ -111,6 +115,17 @@ class FakeSystem {
 
   // Called on the worker after each recorded sleep, without the manager's lock.
   std::function<void(std::uint32_t ms)> on_sleep;
+  // The job of the manager's authorisation tasks; while empty a run could not begin.
+  AuthModuleJob auth_job;
+  // The give-up policy. The default restarts for the authorisation task and clears the
+  // priority for "CTaskUnzipFirmware" (the names compared exactly; the service's own policy,
+  // which ignores case, is tested with the service), and gives up any other.
+  std::function<GiveUpAction(const char* name)> give_up = [](const char* name) {
+    const std::string_view n(name);
+    return n == "CTaskAuthModule"      ? GiveUpAction::kRestartService
+           : n == "CTaskUnzipFirmware" ? GiveUpAction::kClearSamePriority
+                                       : GiveUpAction::kGiveUp;
+  };
   // What the manual thread starter returns, and how often it was asked.
   std::uint32_t start_error = 0;
   std::atomic<int> thread_starts{0};
@@ -121,18 +136,6 @@ class FakeSystem {
   std::vector<std::string> journal_;
   int restarts_ = 0;
   std::atomic<std::uint64_t> now_{0};
-};
-
-// Installs an authorisation job for one scope and puts the previous one back.
-class ScopedAuthModuleJob {
- public:
-  explicit ScopedAuthModuleJob(AuthModuleJob job) : previous_(SetAuthModuleJob(std::move(job))) {}
-  ~ScopedAuthModuleJob() { SetAuthModuleJob(std::move(previous_)); }
-  ScopedAuthModuleJob(const ScopedAuthModuleJob&) = delete;
-  ScopedAuthModuleJob& operator=(const ScopedAuthModuleJob&) = delete;
-
- private:
-  AuthModuleJob previous_;
 };
 
 // The log lines, as LogCapture::Lines() shows them, that a sequence of calls leaves. A message

@@ -23,13 +23,15 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/auth_module_wiring.h"
 #include "auth/smbios_builder.h"
 #include "auth/successful_run_log.h"
 #include "device/linux/testbed.h"
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
+#include "service/process_wiring.h"
+#include "service/task_wiring.h"
 #include "simulator.h"
 #include "support/log_capture.h"
 #include "tasks/task_factory.h"
@@ -49,7 +51,6 @@ using ::testing::ElementsAreArray;
 using testing::FakeSystem;
 using testing::LogCapture;
 using ::testing::Not;
-using testing::ScopedAuthModuleJob;
 using testing::SetEnv;
 using ::testing::StartsWith;
 using testing::TempDir;
@@ -70,10 +71,6 @@ constexpr const char* kNoModemLine = "T i :   MBIM Device is not exist.";
 constexpr const char* kForeignModemLine = "T i :   MBIM Device is not tessary device.";
 constexpr const char* kReadFailedLine =
     "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
-
-CTaskManager* NoManager() {
-  return nullptr;
-}
 
 // What the laptop is made of.
 struct Laptop {
@@ -306,7 +303,7 @@ TEST_P(AuthEndToEndTest, OneRun) {
   const Case& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
 
-  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
   std::vector<std::uint32_t> sleeps;
   with.sleepMs = [&sleeps](std::uint32_t ms) { sleeps.push_back(ms); };
@@ -359,15 +356,16 @@ INSTANTIATE_TEST_SUITE_P(Laptop,
 using AuthProductionEndToEndTest = SimulatedLaptopTest;
 
 // The job as the service installs it at start-up: over the process-wide modem helper, with the
-// production waits, run by an authorisation task from the factory.
+// production waits, run by an authorisation task from the factory for a manager with the
+// process's hooks.
 TEST_F(AuthProductionEndToEndTest, InstalledJobSetsTheLevelThroughTheProcessHelper) {
   ASSERT_NO_FATAL_FAILURE(
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone}));
-  // Puts back the job the other tests run with when the test ends.
-  ScopedAuthModuleJob restore(AuthModuleJob{});
-  InstallProductionAuthModuleJob();
+  // A manager with the process's hooks, as the service installs them for the process-wide one;
+  // it starts no worker and no watcher here.
+  CTaskManager owner(ProcessTaskManagerHooks());
 
-  std::unique_ptr<CTask> task = CTaskFactory::createTask(nullptr, TASK_TYPE_AUTH_MODULE);
+  std::unique_ptr<CTask> task = CTaskFactory::createTask(&owner, TASK_TYPE_AUTH_MODULE);
   ASSERT_NE(task, nullptr);
   LogCapture capture;
   bool retry = false;
@@ -395,11 +393,12 @@ TEST_F(AuthRetryEndToEndTest, SilentModemIsAskedTenTimesThenTheServiceRestarts) 
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNoAnswer}));
 
   FakeSystem system;
-  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), &NoManager);
+  CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
   AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
   with.sleepMs = [&system](std::uint32_t ms) { system.Note("job sleep " + std::to_string(ms)); };
-  // Puts back the job the other tests run with when the test ends.
-  ScopedAuthModuleJob installed(MakeAuthModuleJob(std::move(with)));
+  system.auth_job = MakeAuthModuleJob(std::move(with));
+  // The service's give-up policy.
+  system.give_up = &GiveUpActionFor;
 
   // The worker runs on this thread: init starts none, dealTaskThread is the worker's body.
   CTaskManager manager(system.Hooks(FakeSystem::Worker::kManual));

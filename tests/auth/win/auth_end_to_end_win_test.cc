@@ -29,7 +29,6 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/auth_module_wiring.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
 #include "device/device_platform.h"
@@ -37,6 +36,7 @@
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
+#include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
 
@@ -90,10 +90,6 @@ constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
 constexpr std::uint32_t kStatusFailure = 2;  // MBIM_STATUS_FAILURE
 constexpr std::uint32_t kStatusNotAllowed = 0x1D;
-
-CTaskManager* NoManager() {
-  return nullptr;
-}
 
 // The vendor's modem, or another maker's.
 struct ModemDevice {
@@ -294,7 +290,7 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
 
     std::unique_ptr<mbn_platform::Runtime> runtime = mbn_win::CreateWinRuntime();
     {
-      CMbnWinRtHelper modem(*runtime, &NoManager);
+      CMbnWinRtHelper modem(*runtime, nullptr);
       AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));

@@ -41,10 +41,6 @@ using testing::UnsetEnv;
 constexpr const char* kNoService =
     "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}";
 
-CTaskManager* NoManager() {
-  return nullptr;
-}
-
 class MbimEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,7 +70,7 @@ class MbimEndToEndTest : public ::testing::Test {
   TempDir dir_;
   const std::filesystem::path link_ = dir_.path() / "cdc-wdm0";
   std::unique_ptr<Simulator> simulator_;
-  CMbnWinRtHelper helper_{mbn_platform::DefaultRuntime(), &NoManager};
+  CMbnWinRtHelper helper_{mbn_platform::DefaultRuntime(), nullptr};
 };
 
 TEST_F(MbimEndToEndTest, QueryReadsLevelFourWithEveryLine) {
@@ -229,7 +225,7 @@ class UnplugAfterPresenceTest : public mbn_platform::Runtime {
 TEST_F(MbimEndToEndTest, ModemGoneBeforeTheSecondLookup) {
   StartModem(ModemOptions{});
   UnplugAfterPresenceTest runtime(mbn_platform::DefaultRuntime(), [this] { Unplug(); });
-  CMbnWinRtHelper helper(runtime, &NoManager);
+  CMbnWinRtHelper helper(runtime, nullptr);
   LogCapture capture;
   std::int32_t level = 7;
   EXPECT_FALSE(helper.GetMbimCfun(&level));

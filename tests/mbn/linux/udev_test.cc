@@ -19,6 +19,7 @@
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/udev_account_watcher.h"
 #include "mbn/mbn_helper.h"
+#include "service/task_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task.h"
 #include "tasks/task_manager.h"
@@ -111,10 +112,6 @@ class Events {
   std::vector<std::string> seen_;
 };
 
-CTaskManager* NoManager() {
-  return nullptr;
-}
-
 // A manager without a worker: filed tasks stay where the test can see them.
 TaskManagerHooks NoWorkerHooks() {
   TaskManagerHooks hooks;
@@ -149,7 +146,7 @@ TEST_F(UdevTest, FindsOnlyMbimControlPorts) {
         WwanPort("wwan0mbim0", "MBIM")},
        {"/dev/cdc-wdm2", "/dev/wwan0mbim0"}},
   };
-  CMbnWinRtHelper helper(mbn_platform::DefaultRuntime(), &NoManager);
+  CMbnWinRtHelper helper(mbn_platform::DefaultRuntime(), nullptr);
   for (const DiscoveryCase& c : cases) {
     SCOPED_TRACE(c.name);
     Testbed bed;
@@ -204,13 +201,13 @@ TEST_F(UdevTest, HelperQueuesOneAuthorisationTaskPerPortAndStartsOnce) {
   std::mutex lock;
   std::condition_variable called_cv;
   int added_calls = 0;
-  auto helper =
-      std::make_unique<CMbnWinRtHelper>(mbn_platform::DefaultRuntime(), [&]() -> CTaskManager* {
-        std::lock_guard<std::mutex> hold(lock);
-        ++added_calls;
-        called_cv.notify_all();
-        return &manager;
-      });
+  auto helper = std::make_unique<CMbnWinRtHelper>(mbn_platform::DefaultRuntime(),
+                                                  QueueAuthModuleTaskOn([&]() -> CTaskManager* {
+                                                    std::lock_guard<std::mutex> hold(lock);
+                                                    ++added_calls;
+                                                    called_cv.notify_all();
+                                                    return &manager;
+                                                  }));
   LogCapture capture;
   helper->Init();
   helper->StartMobileBroadbandAccountWatcher();

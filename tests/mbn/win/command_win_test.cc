@@ -16,7 +16,6 @@
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
 #include "support/log_capture.h"
-#include "tasks/task_manager.h"
 
 namespace halvorn {
 namespace {
@@ -32,10 +31,6 @@ using testing::SuccessfulSetLines;
 constexpr const char* kGetExit = "T h : - CMbnWinRtHelper::GetMbimCfun";
 constexpr const char* kSetExit = "T h : - CMbnWinRtHelper::SetMbimCfun";
 
-CTaskManager* NoManager() {
-  return nullptr;
-}
-
 class CommandWinTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -47,7 +42,7 @@ class CommandWinTest : public ::testing::Test {
   void Start(const FakeScript& script) {
     provider_->Reset(script);
     runtime_ = mbn_win::CreateWinRuntime();
-    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, &NoManager);
+    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, nullptr);
   }
 
   // Drops helper and runtime; then nothing the provider made may be alive.

@@ -12,6 +12,7 @@
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
+#include "service/task_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task.h"
 #include "tasks/task_manager.h"
@@ -75,7 +76,8 @@ class WatcherWinTest : public ::testing::Test {
   void Start(const FakeScript& script) {
     provider_->Reset(script);
     runtime_ = mbn_win::CreateWinRuntime();
-    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, [this] { return &manager_; });
+    helper_ = std::make_unique<CMbnWinRtHelper>(
+        *runtime_, QueueAuthModuleTaskOn([this] { return &manager_; }));
   }
 
   // Init and start as the task manager's constructor does, then let the provider's threads

@@ -1,4 +1,4 @@
-#include "auth/auth_module_wiring.h"
+#include "service/auth_module_wiring.h"
 
 #include <memory>
 #include <utility>

@@ -11,21 +11,22 @@
 
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
+#include "service/process_wiring.h"
 
 namespace halvorn {
 namespace {
 
 using testing::FakeProvider;
 
-constexpr const wchar_t* kChildVariable = L"HALVORN_MBN_INSTANCE_CHILD";
+constexpr const wchar_t* kChildVariable = L"HALVORN_PROCESS_MODEM_HELPER_CHILD";
 
 bool IsChild() {
   return GetEnvironmentVariableW(kChildVariable, nullptr, 0) != 0;
 }
 
-TEST(InstanceWinChild, HelperWasBuiltBeforeMainAndJoinedTheProcessToTheMta) {
+TEST(ProcessModemHelperWinChild, HelperWasBuiltBeforeMainAndJoinedTheProcessToTheMta) {
   if (!IsChild()) {
-    GTEST_SKIP() << "runs in the child process that InstanceWinTest starts";
+    GTEST_SKIP() << "runs in the child process that ProcessModemHelperWinTest starts";
   }
   // Before main, on this thread, the helper's first watcher was the first use of the runtime:
   // refused for want of an apartment, then made after the process's use of the
@@ -43,21 +44,21 @@ TEST(InstanceWinChild, HelperWasBuiltBeforeMainAndJoinedTheProcessToTheMta) {
   EXPECT_EQ(record.activations[kClassAccountWatcher], 1);
   EXPECT_EQ(record.watcher_starts, 0);  // the first watcher is never started
 
-  CMbnWinRtHelper& helper = CMbnWinRtHelper::Instance();
-  EXPECT_EQ(&helper, &CMbnWinRtHelper::Instance());
+  CMbnWinRtHelper& helper = ProcessModemHelper();
+  EXPECT_EQ(&helper, &ProcessModemHelper());
   EXPECT_TRUE(helper.IsMbimModemExist());
 }
 
-TEST(InstanceWinTest, ChildProcessFindsTheHelperBuiltBeforeMain) {
+TEST(ProcessModemHelperWinTest, ChildProcessFindsTheHelperBuiltBeforeMain) {
   if (IsChild()) {
-    GTEST_SKIP() << "the child runs InstanceWinChild only";
+    GTEST_SKIP() << "the child runs ProcessModemHelperWinChild only";
   }
   ASSERT_NE(FakeProvider::Get(), nullptr);  // registered for the child
 
   wchar_t exe[MAX_PATH] = {};
   ASSERT_NE(GetModuleFileNameW(nullptr, exe, MAX_PATH), 0u);
   std::wstring command =
-      L"\"" + std::wstring(exe) + L"\" --gtest_filter=InstanceWinChild.* --gtest_brief=1";
+      L"\"" + std::wstring(exe) + L"\" --gtest_filter=ProcessModemHelperWinChild.* --gtest_brief=1";
   ASSERT_TRUE(SetEnvironmentVariableW(kChildVariable, L"1"));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;

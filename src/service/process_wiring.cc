@@ -1,0 +1,26 @@
+#include "service/process_wiring.h"
+
+#include "mbn/mbn_helper.h"
+#include "service/auth_module_wiring.h"
+#include "service/task_wiring.h"
+#include "util/common_util.h"
+
+namespace halvorn {
+
+TaskManagerHooks ProcessTaskManagerHooks() {
+  TaskManagerHooks hooks;
+  // The process-wide modem helper prepares and starts its account watcher when the
+  // process-wide manager is made; its added-account handler files tasks with that manager.
+  hooks.initModemHelper = [] { ProcessModemHelper().Init(); };
+  hooks.startAccountWatcher = [] { ProcessModemHelper().StartMobileBroadbandAccountWatcher(); };
+  hooks.restartService = [] { CommonUtil::RestartService(); };
+  hooks.giveUpPolicy = &GiveUpActionFor;
+  hooks.authModuleJob = MakeAuthModuleJob(AuthModuleCollaboratorsFor(ProcessModemHelper()));
+  return hooks;
+}
+
+bool InstallProcessWiring() {
+  return CTaskManager::installProcessHooks(ProcessTaskManagerHooks());
+}
+
+}  // namespace halvorn
