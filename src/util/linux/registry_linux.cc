@@ -67,10 +67,24 @@ std::string RegistryFilePath() {
 }
 
 // Reads the file if it may be trusted. Returns 0 or the status of the failure.
+//
+// The checks are made on the open descriptor that is then read, so the file cannot be swapped
+// between check and read. Nothing in the open may wait or follow: a link is refused
+// (O_NOFOLLOW), and O_NONBLOCK keeps a named pipe or a device at the path from holding the
+// open (start-up reads this file before anything else runs); O_NOCTTY keeps a terminal from
+// becoming ours. The read itself is from a regular file only, where O_NONBLOCK changes nothing.
 long ReadTrusted(const std::string& path, std::string* text) {
-  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  const ScopedFd fd(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (!fd.is_valid()) {
-    return errno == ENOENT || errno == ENOTDIR ? kErrorFileNotFound : kErrorAccessDenied;
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return kErrorFileNotFound;
+    }
+    if (errno == ELOOP) {
+      LogHelper::Print(LogError, "ReadDWORDRegValue",
+                       "registry file %s is a symbolic link, which is not followed: ignored", path);
+    }
+    return kErrorAccessDenied;
   }
   struct stat st {};
   long status = 0;
@@ -83,6 +97,9 @@ long ReadTrusted(const std::string& path, std::string* text) {
     std::size_t got = 0;
     while (got < text->size()) {
       ssize_t n = ::read(fd.get(), text->data() + got, text->size() - got);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
       if (n <= 0) {
         break;
       }
