@@ -52,6 +52,44 @@ constexpr const char* kExport =
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Registry\\Sub]\r\n"
     "\"Deep\"=dword:00000002\r\n";
 
+// An export that changes what it wrote before, read in file order as an import applies it:
+// deleted values and keys (a key with its sub-keys) are gone, what is written again after a
+// deletion counts, and a key header may end in a backslash.
+constexpr const char* kEditingExport =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Edits]\r\n"
+    "\"Kept\"=dword:00000001\r\n"
+    "\"Deleted\"=dword:00000001\r\n"
+    "\"Rewritten\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Edits]\r\n"
+    "\"Deleted\"=-\r\n"
+    "\"Rewritten\"=-\r\n"
+    "\"Rewritten\"=dword:00000002\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone\\Sub]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone Too]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone]\r\n"
+    "\"AfterDeletion\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again]\r\n"
+    "\"Old\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again\\]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again]\r\n"
+    "\"New\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Parent\\Child]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Parent\\Child]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Slash\\]\r\n"
+    "\"One\"=dword:00000001\r\n";
+
 // regedit's own export encoding: UTF-16LE with a byte-order mark.
 std::string Utf16LeWithBom(const std::string& ascii) {
   std::string out = "\xFF\xFE";
@@ -90,7 +128,7 @@ struct Case {
   std::vector<std::string> result_lines;
 };
 
-const std::vector<Case>& Cases() {
+const std::vector<Case>& ExportCases() {
   static const std::vector<Case> cases = {
       {"SOFTWARE\\Halvorn Test\\Registry", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
       // Only the low-order byte counts.
@@ -138,8 +176,45 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-void ExpectEveryCase() {
-  for (const Case& c : Cases()) {
+// What kEditingExport leaves.
+const std::vector<Case>& EditingExportCases() {
+  static const std::vector<Case> cases = {
+      {"SOFTWARE\\Halvorn Test\\Edits", "Kept", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      {"SOFTWARE\\Halvorn Test\\Edits",
+       "Deleted",
+       0,
+       {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Edits",
+       "Rewritten",
+       2,
+       {"T e :   RegQueryValueEx success, ret = 2"}},
+      // The deleted key, its sub-key and a value written under its deletion header.
+      {"SOFTWARE\\Halvorn Test\\Gone", "One", 0, {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Gone\\Sub",
+       "One",
+       0,
+       {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Gone",
+       "AfterDeletion",
+       0,
+       {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      // A key whose name merely begins with the deleted one stays.
+      {"SOFTWARE\\Halvorn Test\\Gone Too", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      // Made again after its deletion: only the new values.
+      {"SOFTWARE\\Halvorn Test\\Again", "Old", 0, {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Again", "New", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      // Deleting a sub-key leaves the key that writing it made.
+      {"SOFTWARE\\Halvorn Test\\Parent",
+       "One",
+       0,
+       {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Slash", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+  };
+  return cases;
+}
+
+void ExpectEveryCase(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.sub_key) + " / " + c.name);
     std::vector<std::string> expected = {kEnter, ParameterLine(c.sub_key, c.name)};
     expected.insert(expected.end(), c.result_lines.begin(), c.result_lines.end());
@@ -173,12 +248,17 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, ValuesImportedFromAnAnsiExport) {
   ASSERT_NO_FATAL_FAILURE(Import(kExport));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
 }
 
 TEST_F(RegistryTest, ValuesImportedFromAUtf16Export) {
   ASSERT_NO_FATAL_FAILURE(Import(Utf16LeWithBom(kExport)));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
+}
+
+TEST_F(RegistryTest, DeletionsOfAnImportedExportApplyInFileOrder) {
+  ASSERT_NO_FATAL_FAILURE(Import(kEditingExport));
+  ExpectEveryCase(EditingExportCases());
 }
 
 TEST_F(RegistryTest, ValuesAddedOneByOne) {
@@ -253,7 +333,7 @@ TEST_F(RegistryTest, ValuesOfAnAnsiExport) {
     GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
   }
   Write(kExport);
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
 }
 
 TEST_F(RegistryTest, ValuesOfAUtf16ExportWithByteOrderMark) {
@@ -261,7 +341,17 @@ TEST_F(RegistryTest, ValuesOfAUtf16ExportWithByteOrderMark) {
     GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
   }
   Write(Utf16LeWithBom(kExport));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
+}
+
+// The same file imported on Windows leaves the same values: a setting written and later
+// deleted is not there (IsDisableVerify so deleted keeps the checks on).
+TEST_F(RegistryTest, DeletionsOfTheFileApplyInFileOrder) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
+  }
+  Write(kEditingExport);
+  ExpectEveryCase(EditingExportCases());
 }
 
 TEST_F(RegistryTest, UnreadableOrDamagedFileReadsAsNoKey) {
