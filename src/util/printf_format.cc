@@ -63,7 +63,7 @@ enum class Width { k8, k16, k32, k64 };
 
 // One conversion as parsed from the format: flags, width, precision, length, character.
 struct Conversion {
-  std::string flags;
+  std::string flags;   // each flag once, however often the format repeats it
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
   Width size = Width::k32;
@@ -74,19 +74,19 @@ struct Conversion {
 // Formats a single value with a one-conversion format built from `cv`, `length` and `conv`.
 template <class T>
 void AppendOne(std::string& out, const Conversion& cv, const char* length, char conv, T value) {
-  char fmt[48];
-  std::string head = "%" + cv.flags;
+  std::string fmt = "%" + cv.flags;
   if (cv.width >= 0) {
-    head += std::to_string(cv.width);
+    fmt += std::to_string(cv.width);
   }
   if (cv.precision >= 0) {
-    head += "." + std::to_string(cv.precision);
+    fmt += "." + std::to_string(cv.precision);
   }
-  std::snprintf(fmt, sizeof fmt, "%s%s%c", head.c_str(), length, conv);
+  fmt += length;
+  fmt += conv;
   char stack[128];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  int n = std::snprintf(stack, sizeof stack, fmt, value);
+  int n = std::snprintf(stack, sizeof stack, fmt.c_str(), value);
   if (n < 0) {
     return;
   }
@@ -95,7 +95,7 @@ void AppendOne(std::string& out, const Conversion& cv, const char* length, char 
     return;
   }
   std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), fmt, value);
+  std::snprintf(big.data(), big.size(), fmt.c_str(), value);
 #pragma GCC diagnostic pop
   out.append(big.data(), static_cast<std::size_t>(n));
 }
@@ -173,15 +173,20 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       continue;
     }
     Conversion cv;
+    auto add_flag = [&cv](char flag) {
+      if (cv.flags.find(flag) == std::string::npos) {
+        cv.flags.push_back(flag);
+      }
+    };
     while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
-      cv.flags.push_back(format[i++]);
+      add_flag(format[i++]);
     }
     if (i < n && format[i] == '*') {
       ++i;
       const PrintfArg* a = take();
       int w = a != nullptr ? static_cast<int>(a->AsSigned()) : 0;
       if (w < 0) {
-        cv.flags.push_back('-');
+        add_flag('-');
         w = -w;
       }
       cv.width = std::min(w, 4096);
@@ -260,6 +265,7 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'i': {
         const PrintfArg* a = take();
         if (a != nullptr) {
+          std::erase(cv.flags, '#');  // means nothing here, and is undefined in the C library
           AppendOne(out, cv, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), cv.size)));
         }
         break;
@@ -270,6 +276,9 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'X': {
         const PrintfArg* a = take();
         if (a != nullptr) {
+          if (cv.letter == 'u') {
+            std::erase(cv.flags, '#');
+          }
           AppendOne(out, cv, "ll", cv.letter,
                     static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), cv.size)));
         }

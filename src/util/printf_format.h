@@ -83,6 +83,7 @@ class PrintfArg {
 //   %lld %I64d %jd %zd ... 64-bit, %f %e %g %a double, %p 16 upper-case hex digits,
 //   %s narrow string, %ws %ls %S wide string (converted with the system code page).
 // A conversion without an argument writes nothing; "%n" is refused and writes nothing.
+// A flag written any number of times counts once; "#" is dropped from %d, %i and %u.
 // Returns the formatted text; nothing is cut here.
 std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> args);
 

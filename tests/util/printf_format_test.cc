@@ -51,6 +51,25 @@ TEST(PrintfFormatTest, MissingArgumentsAndHostileFormatsAreSafe) {
   EXPECT_EQ(StrPrintf("%99999999d", 1).size(), 4096u);  // width is bounded
 }
 
+// Flags repeat without limit in a format; each counts once and the conversion stays whole.
+TEST(PrintfFormatTest, AnyNumberOfFlagsKeepsTheConversion) {
+  struct Case {
+    std::string got;
+    const char* want;
+  } cases[] = {
+      {StrPrintf("%" + std::string(44, ' ') + "d|", 1), " 1|"},
+      {StrPrintf("%" + std::string(1000, '-') + "5d|", 1), "1    |"},
+      {StrPrintf("%" + std::string(200, '0') + "6.2f|", 1.0), "001.00|"},
+      {StrPrintf("%" + std::string(100, '#') + "x|", 255), "0xff|"},
+      {StrPrintf("%+ +  ++d|%0-0-4d|", 1, 2), "+1|2   |"},
+      // "#" means nothing for a decimal conversion.
+      {StrPrintf("%#d|%#5u|", 5, 6), "5|    6|"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got, c.want);
+  }
+}
+
 TEST(PrintfFormatTest, BoundedFormWritesAtMostSizeMinusOne) {
   char buf[8];
   EXPECT_EQ(FormatPrintf(buf, sizeof buf, "%s", std::span<const PrintfArg>()), 0u);
