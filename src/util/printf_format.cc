@@ -1,12 +1,36 @@
 #include "util/printf_format.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "util/platform.h"
 
 namespace halvorn {
+
+namespace {
+
+// `d` as a T: toward zero, saturating at T's limits; NaN gives 0. (A plain conversion of a
+// double that does not fit is undefined behaviour.)
+template <class T>
+T Saturating(double d) {
+  if (std::isnan(d)) {
+    return 0;
+  }
+  // Both limits are exact as doubles or round away from T's range (2^63, 2^64), so every d
+  // strictly between them truncates to a value of T.
+  if (d <= static_cast<double>(std::numeric_limits<T>::min())) {
+    return std::numeric_limits<T>::min();
+  }
+  if (d >= static_cast<double>(std::numeric_limits<T>::max())) {
+    return std::numeric_limits<T>::max();
+  }
+  return static_cast<T>(d);
+}
+
+}  // namespace
 
 std::int64_t PrintfArg::AsSigned() const {
   switch (kind_) {
@@ -15,7 +39,7 @@ std::int64_t PrintfArg::AsSigned() const {
     case Kind::kUnsigned:
       return static_cast<std::int64_t>(u_);
     case Kind::kDouble:
-      return static_cast<std::int64_t>(d_);
+      return Saturating<std::int64_t>(d_);
     case Kind::kPointer:
       return static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(p_));
     default:
@@ -24,7 +48,14 @@ std::int64_t PrintfArg::AsSigned() const {
 }
 
 std::uint64_t PrintfArg::AsUnsigned() const {
-  return kind_ == Kind::kUnsigned ? u_ : static_cast<std::uint64_t>(AsSigned());
+  switch (kind_) {
+    case Kind::kUnsigned:
+      return u_;
+    case Kind::kDouble:
+      return Saturating<std::uint64_t>(d_);
+    default:
+      return static_cast<std::uint64_t>(AsSigned());
+  }
 }
 
 double PrintfArg::AsDouble() const {
@@ -126,6 +157,44 @@ std::uint64_t NarrowUnsigned(std::uint64_t v, Width w) {
       return v;
   }
   return v;
+}
+
+// The argument of a signed conversion of size `w`. An integer keeps its low-order bits, as the
+// C library reads an argument of the conversion's size; a double is converted by value and
+// saturates at the limits of the conversion's type (NaN gives 0).
+std::int64_t SignedArg(const PrintfArg& a, Width w) {
+  if (a.kind() != PrintfArg::Kind::kDouble) {
+    return Narrow(a.AsSigned(), w);
+  }
+  switch (w) {
+    case Width::k8:
+      return Saturating<std::int8_t>(a.AsDouble());
+    case Width::k16:
+      return Saturating<std::int16_t>(a.AsDouble());
+    case Width::k32:
+      return Saturating<std::int32_t>(a.AsDouble());
+    case Width::k64:
+      break;
+  }
+  return a.AsSigned();
+}
+
+// The same for an unsigned conversion: a double below 0 gives 0.
+std::uint64_t UnsignedArg(const PrintfArg& a, Width w) {
+  if (a.kind() != PrintfArg::Kind::kDouble) {
+    return NarrowUnsigned(a.AsUnsigned(), w);
+  }
+  switch (w) {
+    case Width::k8:
+      return Saturating<std::uint8_t>(a.AsDouble());
+    case Width::k16:
+      return Saturating<std::uint16_t>(a.AsDouble());
+    case Width::k32:
+      return Saturating<std::uint32_t>(a.AsDouble());
+    case Width::k64:
+      break;
+  }
+  return a.AsUnsigned();
 }
 
 // Pads `text` to the conversion's width (strings and characters).
@@ -266,7 +335,7 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
         const PrintfArg* a = take();
         if (a != nullptr) {
           std::erase(cv.flags, '#');  // means nothing here, and is undefined in the C library
-          AppendOne(out, cv, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), cv.size)));
+          AppendOne(out, cv, "ll", 'd', static_cast<long long>(SignedArg(*a, cv.size)));
         }
         break;
       }
@@ -280,7 +349,7 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
             std::erase(cv.flags, '#');
           }
           AppendOne(out, cv, "ll", cv.letter,
-                    static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), cv.size)));
+                    static_cast<unsigned long long>(UnsignedArg(*a, cv.size)));
         }
         break;
       }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -49,6 +50,30 @@ TEST(PrintfFormatTest, MissingArgumentsAndHostileFormatsAreSafe) {
   EXPECT_EQ(n, 0);
   EXPECT_EQ(StrPrintf("%q|%"), "%q|%");
   EXPECT_EQ(StrPrintf("%99999999d", 1).size(), 4096u);  // width is bounded
+}
+
+// A double given to an integer conversion is converted by value, toward zero, and saturates at
+// the limits of the conversion's type; NaN gives 0.
+TEST(PrintfFormatTest, DoubleForAnIntegerConversionSaturatesAtItsType) {
+  const double inf = std::numeric_limits<double>::infinity();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    std::string got;
+    const char* want;
+  } cases[] = {
+      {StrPrintf("%d|%i|%d", 1e300, -1e300, inf), "2147483647|-2147483648|2147483647"},
+      {StrPrintf("%d|%u|%x|%I64d", nan, nan, -nan, nan), "0|0|0|0"},
+      {StrPrintf("%d|%d|%d", -2.9, 2.9, 2147483647.5), "-2|2|2147483647"},
+      {StrPrintf("%hd|%hhd|%hu|%hhx", 1e9, -1e9, 1e9, 1e9), "32767|-128|65535|ff"},
+      {StrPrintf("%I64d|%lld", 1e300, -inf), "9223372036854775807|-9223372036854775808"},
+      {StrPrintf("%u|%x|%X", 1e300, 1e300, 4294967296.0), "4294967295|ffffffff|FFFFFFFF"},
+      // Unsigned conversions stop at 0 below, and reach above the signed 64-bit range.
+      {StrPrintf("%u|%I64u|%o", -1.0, -1e300, -0.5), "0|0|0"},
+      {StrPrintf("%I64u|%llx", 9.3e18, 1e300), "9300000000000000000|ffffffffffffffff"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got, c.want);
+  }
 }
 
 // Flags repeat without limit in a format; each counts once and the conversion stays whole.
