@@ -92,6 +92,10 @@ namespace {
 
 enum class Width { k8, k16, k32, k64 };
 
+// Bound of a width or precision, written in the format or given by "*": no conversion is
+// longer than this plus its digits, whatever the format asks for.
+constexpr int kMaxWidth = 4096;
+
 // One conversion as parsed from the format: flags, width, precision, length, character.
 struct Conversion {
   std::string flags;   // each flag once, however often the format repeats it
@@ -197,6 +201,11 @@ std::uint64_t UnsignedArg(const PrintfArg& a, Width w) {
   return a.AsUnsigned();
 }
 
+// A "*" width or precision: an int (32 bits on both builds), or `missing` without an argument.
+std::int64_t StarArg(const PrintfArg* a, std::int64_t missing) {
+  return a != nullptr ? SignedArg(*a, Width::k32) : missing;
+}
+
 // Pads `text` to the conversion's width (strings and characters).
 void AppendPadded(std::string& out, const Conversion& cv, std::string_view text) {
   std::size_t pad = cv.width > static_cast<int>(text.size())
@@ -252,18 +261,18 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
     }
     if (i < n && format[i] == '*') {
       ++i;
-      const PrintfArg* a = take();
-      int w = a != nullptr ? static_cast<int>(a->AsSigned()) : 0;
+      // A negative width left-justifies; its size is taken in 64 bits, where INT_MIN's fits.
+      std::int64_t w = StarArg(take(), 0);
       if (w < 0) {
         add_flag('-');
         w = -w;
       }
-      cv.width = std::min(w, 4096);
+      cv.width = static_cast<int>(std::min<std::int64_t>(w, kMaxWidth));
     } else {
       int w = -1;
       while (i < n && format[i] >= '0' && format[i] <= '9') {
         w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
-        w = std::min(w, 4096);
+        w = std::min(w, kMaxWidth);
       }
       cv.width = w;
     }
@@ -271,13 +280,12 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       ++i;
       if (i < n && format[i] == '*') {
         ++i;
-        const PrintfArg* a = take();
-        int p = a != nullptr ? static_cast<int>(a->AsSigned()) : -1;
-        cv.precision = p < 0 ? -1 : std::min(p, 4096);
+        const std::int64_t p = StarArg(take(), -1);
+        cv.precision = p < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(p, kMaxWidth));
       } else {
         int p = 0;
         while (i < n && format[i] >= '0' && format[i] <= '9') {
-          p = std::min(p * 10 + (format[i++] - '0'), 4096);
+          p = std::min(p * 10 + (format[i++] - '0'), kMaxWidth);
         }
         cv.precision = p;
       }

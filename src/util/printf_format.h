@@ -89,6 +89,8 @@ class PrintfArg {
 // Every format and argument list gives defined text:
 //   - a double given to an integer conversion is taken by value and saturates at the limits of
 //     the conversion's type (NaN gives 0); an integer keeps its low-order bits;
+//   - a width or precision, written or given by "*" (an int; negative widths left-justify,
+//     INT_MIN included), is bounded to 4096;
 //   - a flag written any number of times counts once; "#" is dropped from %d, %i and %u.
 // Returns the formatted text; nothing is cut here.
 std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> args);

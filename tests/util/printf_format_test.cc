@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -70,6 +71,33 @@ TEST(PrintfFormatTest, DoubleForAnIntegerConversionSaturatesAtItsType) {
       // Unsigned conversions stop at 0 below, and reach above the signed 64-bit range.
       {StrPrintf("%u|%I64u|%o", -1.0, -1e300, -0.5), "0|0|0"},
       {StrPrintf("%I64u|%llx", 9.3e18, 1e300), "9300000000000000000|ffffffffffffffff"},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(c.got, c.want);
+  }
+}
+
+// A "*" width is an int, as the C library reads it; a negative one left-justifies. Whatever its
+// value (INT_MIN included, or a double out of range) the width stays within 4096 characters,
+// like a width written in the format.
+TEST(PrintfFormatTest, StarWidthOfAnyValueIsBounded) {
+  const std::string wide_right = std::string(4095, ' ') + "7|";
+  const std::string wide_left = "7" + std::string(4095, ' ') + "|";
+  struct Case {
+    std::string got;
+    std::string want;
+  } cases[] = {
+      {StrPrintf("%*d|", INT_MIN, 7), wide_left},
+      {StrPrintf("%*d|", INT_MIN + 1, 7), wide_left},
+      {StrPrintf("%*d|", INT_MAX, 7), wide_right},
+      {StrPrintf("%*d|", 1e300, 7), wide_right},
+      {StrPrintf("%*d|", -1e300, 7), wide_left},
+      {StrPrintf("%*d|", std::numeric_limits<double>::quiet_NaN(), 7), "7|"},
+      // Only the int's 32 bits count: 0x100000003 is 3.
+      {StrPrintf("%*d|", std::int64_t{0x100000003}, 7), "  7|"},
+      {StrPrintf("%-*d|", -3, 7), "7  |"},
+      // A negative precision is none; a huge one is bounded the same way.
+      {StrPrintf("%.*f|%.*f", -1, 1.5, 1e300, 0.5), "1.500000|0.5" + std::string(4095, '0')},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.got, c.want);
