@@ -135,70 +135,39 @@ void AppendOne(std::string& out, const Conversion& cv, const char* length, char 
   out.append(big.data(), static_cast<std::size_t>(n));
 }
 
-std::int64_t Narrow(std::int64_t v, Width w) {
-  switch (w) {
-    case Width::k8:
-      return static_cast<std::int8_t>(v);
-    case Width::k16:
-      return static_cast<std::int16_t>(v);
-    case Width::k32:
-      return static_cast<std::int32_t>(v);
-    case Width::k64:
-      return v;
+// An argument as T, the type of a conversion's size. An integer keeps its low-order bits, as
+// the C library reads an argument of the conversion's size; a double is converted by value and
+// saturates at T's limits (NaN gives 0, and below 0 an unsigned T gives 0).
+template <class T>
+T ArgAs(const PrintfArg& a) {
+  if (a.kind() == PrintfArg::Kind::kDouble) {
+    return Saturating<T>(a.AsDouble());
   }
-  return v;
+  return static_cast<T>(a.AsUnsigned());
 }
 
-std::uint64_t NarrowUnsigned(std::uint64_t v, Width w) {
+template <class T8, class T16, class T32, class T64>
+T64 ArgOfSize(const PrintfArg& a, Width w) {
   switch (w) {
     case Width::k8:
-      return static_cast<std::uint8_t>(v);
+      return ArgAs<T8>(a);
     case Width::k16:
-      return static_cast<std::uint16_t>(v);
+      return ArgAs<T16>(a);
     case Width::k32:
-      return static_cast<std::uint32_t>(v);
+      return ArgAs<T32>(a);
     case Width::k64:
-      return v;
+      break;
   }
-  return v;
+  return ArgAs<T64>(a);
 }
 
-// The argument of a signed conversion of size `w`. An integer keeps its low-order bits, as the
-// C library reads an argument of the conversion's size; a double is converted by value and
-// saturates at the limits of the conversion's type (NaN gives 0).
+// The argument of a signed or an unsigned conversion of size `w` (ArgAs).
 std::int64_t SignedArg(const PrintfArg& a, Width w) {
-  if (a.kind() != PrintfArg::Kind::kDouble) {
-    return Narrow(a.AsSigned(), w);
-  }
-  switch (w) {
-    case Width::k8:
-      return Saturating<std::int8_t>(a.AsDouble());
-    case Width::k16:
-      return Saturating<std::int16_t>(a.AsDouble());
-    case Width::k32:
-      return Saturating<std::int32_t>(a.AsDouble());
-    case Width::k64:
-      break;
-  }
-  return a.AsSigned();
+  return ArgOfSize<std::int8_t, std::int16_t, std::int32_t, std::int64_t>(a, w);
 }
 
-// The same for an unsigned conversion: a double below 0 gives 0.
 std::uint64_t UnsignedArg(const PrintfArg& a, Width w) {
-  if (a.kind() != PrintfArg::Kind::kDouble) {
-    return NarrowUnsigned(a.AsUnsigned(), w);
-  }
-  switch (w) {
-    case Width::k8:
-      return Saturating<std::uint8_t>(a.AsDouble());
-    case Width::k16:
-      return Saturating<std::uint16_t>(a.AsDouble());
-    case Width::k32:
-      return Saturating<std::uint32_t>(a.AsDouble());
-    case Width::k64:
-      break;
-  }
-  return a.AsUnsigned();
+  return ArgOfSize<std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>(a, w);
 }
 
 // A "*" width or precision: an int (32 bits on both builds), or `missing` without an argument.
