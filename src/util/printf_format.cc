@@ -92,8 +92,8 @@ namespace {
 
 enum class Width { k8, k16, k32, k64 };
 
-// Bound of a width or precision, written in the format or given by "*": no conversion is
-// longer than this plus its digits, whatever the format asks for.
+// Bound of a width or precision, written in the format or given by "*", so that no format
+// can ask for more than a few kilobytes of text per conversion.
 constexpr int kMaxWidth = 4096;
 
 // One conversion as parsed from the format: flags, width, precision, length, character.
