@@ -100,7 +100,10 @@ if [[ ${FUZZ:-1} != 0 ]]; then
     for pair in smbios_system_information:smbios smbios_fcc_mode:smbios raw_smbios:raw_smbios \
         printf_format:printf_format; do
       work=$(mktemp -d)
-      if build/fuzz/fuzz/${pair%%:*}_fuzzer "$work" "fuzz/corpus/${pair#*:}" -runs=100000 -seed=1 \
+      # Inputs that once crashed a fuzzer run first, beside the seeds.
+      inputs=("fuzz/corpus/${pair#*:}")
+      [[ -d fuzz/regressions/${pair%%:*} ]] && inputs+=("fuzz/regressions/${pair%%:*}")
+      if build/fuzz/fuzz/${pair%%:*}_fuzzer "$work" "${inputs[@]}" -runs=100000 -seed=1 \
           -artifact_prefix="build/fuzz/crash-${pair%%:*}-" >"$logdir/fuzz.log" 2>&1; then
         echo "fuzz ${pair%%:*}: passed"
         passed=$((passed + 1))

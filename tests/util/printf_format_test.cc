@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -71,6 +72,9 @@ TEST(PrintfFormatTest, DoubleForAnIntegerConversionSaturatesAtItsType) {
       // Unsigned conversions stop at 0 below, and reach above the signed 64-bit range.
       {StrPrintf("%u|%I64u|%o", -1.0, -1e300, -0.5), "0|0|0"},
       {StrPrintf("%I64u|%llx", 9.3e18, 1e300), "9300000000000000000|ffffffffffffffff"},
+      // Found by fuzzing (fuzz/regressions/printf_format/negative_nan_for_d.bin): a NaN with
+      // its sign and a payload.
+      {StrPrintf("%d", std::bit_cast<double>(std::uint64_t{0xFFFFFFFFFF323349})), "0"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(c.got, c.want);
@@ -111,6 +115,9 @@ TEST(PrintfFormatTest, AnyNumberOfFlagsKeepsTheConversion) {
     const char* want;
   } cases[] = {
       {StrPrintf("%" + std::string(44, ' ') + "d|", 1), " 1|"},
+      // Found by fuzzing (fuzz/regressions/printf_format/forty_four_flags.bin): AddressSanitizer
+      // stopped in the C library's reading of the cut format.
+      {StrPrintf("%" + std::string(39, '0') + "-+ #05d|", 0), "+0   |"},
       {StrPrintf("%" + std::string(1000, '-') + "5d|", 1), "1    |"},
       {StrPrintf("%" + std::string(200, '0') + "6.2f|", 1.0), "001.00|"},
       {StrPrintf("%" + std::string(100, '#') + "x|", 255), "0xff|"},
