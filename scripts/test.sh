@@ -89,16 +89,21 @@ for preset in $PRESETS; do
   count "$logdir/test-$preset.log" "$preset"
 done
 
-# A short fixed-count libFuzzer run of each byte walker over its seed corpus (clang build
-# in build/fuzz). Each fuzzer counts as one test; FUZZ=0 leaves the step out.
+# A short fixed-count libFuzzer run of each byte walker and of the printf formatter over its
+# seed corpus (clang build in build/fuzz). Each fuzzer counts as one test; FUZZ=0 leaves the
+# step out.
 if [[ ${FUZZ:-1} != 0 ]]; then
   echo "=== fuzz"
   if CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DHALVORN_BUILD_FUZZ=ON \
       -DHALVORN_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$logdir/configure-fuzz.log" 2>&1 &&
       cmake --build build/fuzz --target fuzzers -j "$JOBS"; then
-    for pair in smbios_system_information:smbios smbios_fcc_mode:smbios raw_smbios:raw_smbios; do
+    for pair in smbios_system_information:smbios smbios_fcc_mode:smbios raw_smbios:raw_smbios \
+        printf_format:printf_format; do
       work=$(mktemp -d)
-      if build/fuzz/fuzz/${pair%%:*}_fuzzer "$work" "fuzz/corpus/${pair#*:}" -runs=100000 -seed=1 \
+      # Inputs that once crashed a fuzzer run first, beside the seeds.
+      inputs=("fuzz/corpus/${pair#*:}")
+      [[ -d fuzz/regressions/${pair%%:*} ]] && inputs+=("fuzz/regressions/${pair%%:*}")
+      if build/fuzz/fuzz/${pair%%:*}_fuzzer "$work" "${inputs[@]}" -runs=100000 -seed=1 \
           -artifact_prefix="build/fuzz/crash-${pair%%:*}-" >"$logdir/fuzz.log" 2>&1; then
         echo "fuzz ${pair%%:*}: passed"
         passed=$((passed + 1))

@@ -9,7 +9,9 @@
 // HALVORN_REGISTRY_FILE. Since these settings can switch the authorisation checks off, the
 // file is trusted only when it is a regular file owned by root and not writable by group or
 // others; otherwise it is unreadable (access denied). A file that does not parse is a damaged
-// registry (ERROR_BADDB) as a whole. Key and value names compare without regard to ASCII case.
+// registry (ERROR_BADDB) as a whole. The file reads as importing it into an empty registry
+// would leave it, deletions ("[-key]", "Name"=-) included. Key and value names compare without
+// regard to ASCII case.
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -67,10 +69,24 @@ std::string RegistryFilePath() {
 }
 
 // Reads the file if it may be trusted. Returns 0 or the status of the failure.
+//
+// The checks are made on the open descriptor that is then read, so the file cannot be swapped
+// between check and read. Nothing in the open may wait or follow: a link is refused
+// (O_NOFOLLOW), and O_NONBLOCK keeps a named pipe or a device at the path from holding the
+// open (start-up reads this file before anything else runs); O_NOCTTY keeps a terminal from
+// becoming ours. The read itself is from a regular file only, where O_NONBLOCK changes nothing.
 long ReadTrusted(const std::string& path, std::string* text) {
-  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+  const ScopedFd fd(
+      ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC));
   if (!fd.is_valid()) {
-    return errno == ENOENT || errno == ENOTDIR ? kErrorFileNotFound : kErrorAccessDenied;
+    if (errno == ENOENT || errno == ENOTDIR) {
+      return kErrorFileNotFound;
+    }
+    if (errno == ELOOP) {
+      LogHelper::Print(LogError, "ReadDWORDRegValue",
+                       "registry file %s is a symbolic link, which is not followed: ignored", path);
+    }
+    return kErrorAccessDenied;
   }
   struct stat st {};
   long status = 0;
@@ -83,6 +99,9 @@ long ReadTrusted(const std::string& path, std::string* text) {
     std::size_t got = 0;
     while (got < text->size()) {
       ssize_t n = ::read(fd.get(), text->data() + got, text->size() - got);
+      if (n < 0 && errno == EINTR) {
+        continue;
+      }
       if (n <= 0) {
         break;
       }
@@ -203,12 +222,15 @@ std::optional<std::vector<std::uint8_t>> ParseHexList(const std::string& s) {
   return out;
 }
 
+// The type ParseData gives a deletion ("Name"=-).
+constexpr std::uint32_t kDeletion = 0xFFFFFFFF;
+
 // Parses the data right of '='. Returns nullopt when malformed; a deletion ("-") gives a
-// value of type 0xFFFFFFFF that the caller skips.
+// value of type kDeletion.
 std::optional<Value> ParseData(const std::string& s) {
   Value v;
   if (s == "-") {
-    v.type = 0xFFFFFFFF;
+    v.type = kDeletion;
     return v;
   }
   if (!s.empty() && s[0] == '"') {
@@ -263,6 +285,51 @@ std::optional<Value> ParseData(const std::string& s) {
   return v;
 }
 
+// The lower-case path below HKEY_LOCAL_MACHINE named by a key header, without the trailing
+// backslashes an import accepts ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Key\\]"); nullopt for
+// the keys of other roots and for the root itself.
+std::optional<std::string> LocalMachinePath(const std::string& name) {
+  std::string lower = Lower(name);
+  for (const char* root : {"hkey_local_machine\\", "hklm\\"}) {
+    if (lower.rfind(root, 0) == 0) {
+      std::string path = lower.substr(std::strlen(root));
+      while (!path.empty() && path.back() == '\\') {
+        path.pop_back();
+      }
+      if (path.empty()) {
+        return std::nullopt;
+      }
+      return path;
+    }
+  }
+  return std::nullopt;
+}
+
+// Makes the key and every missing level above it, as an import does; returns its values.
+Values& CreateKey(Keys& keys, const std::string& path) {
+  for (std::size_t slash = path.find('\\'); slash != std::string::npos;
+       slash = path.find('\\', slash + 1)) {
+    keys.try_emplace(path.substr(0, slash));
+  }
+  return keys[path];
+}
+
+// Removes the key with all its sub-keys.
+void DeleteKey(Keys& keys, const std::string& path) {
+  const std::string below = path + "\\";
+  for (auto it = keys.begin(); it != keys.end();) {
+    if (it->first == path || it->first.rfind(below, 0) == 0) {
+      it = keys.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+// Applies the file's lines in order, as an import of it would: a key header makes the key, a
+// header "[-...]" deletes the key with its sub-keys, "Name"=- deletes a value, and whatever is
+// written after a deletion counts again. Values under a deletion header or a key of another
+// root are read (to check them) but kept nowhere.
 std::optional<Keys> Parse(const std::string& text) {
   Keys keys;
   std::vector<std::string> lines = LogicalLines(text);
@@ -287,20 +354,17 @@ std::optional<Keys> Parse(const std::string& text) {
       if (close == std::string::npos || close < first) {
         return std::nullopt;
       }
-      std::string path = line.substr(first + 1, close - first - 1);
+      std::string name = line.substr(first + 1, close - first - 1);
       in_section = true;
       section = nullptr;
-      if (!path.empty() && path[0] == '-') {
-        continue;  // a deletion: nothing to read
+      const bool deletion = !name.empty() && name[0] == '-';
+      auto path = LocalMachinePath(deletion ? name.substr(1) : name);
+      if (path && deletion) {
+        DeleteKey(keys, *path);
+      } else if (path) {
+        section = &CreateKey(keys, *path);
       }
-      std::string lower = Lower(path);
-      for (const char* root : {"hkey_local_machine\\", "hklm\\"}) {
-        if (lower.rfind(root, 0) == 0) {
-          section = &keys[lower.substr(std::strlen(root))];
-          break;
-        }
-      }
-      continue;  // other roots are not ours
+      continue;
     }
     if (!in_section) {
       return std::nullopt;
@@ -330,7 +394,12 @@ std::optional<Keys> Parse(const std::string& text) {
     if (!value) {
       return std::nullopt;
     }
-    if (section != nullptr && value->type != 0xFFFFFFFF) {
+    if (section == nullptr) {
+      continue;
+    }
+    if (value->type == kDeletion) {
+      section->erase(Lower(name));
+    } else {
       (*section)[Lower(name)] = std::move(*value);
     }
   }
@@ -383,19 +452,13 @@ long OpenLocalMachineKey(const std::wstring& sub_key, std::unique_ptr<Key>* key)
   while (!wanted.empty() && wanted.back() == '\\') {
     wanted.pop_back();
   }
+  // Every level above a written key is a key too (CreateKey).
   auto it = keys->find(wanted);
-  if (it != keys->end()) {
-    *key = std::make_unique<FileKey>(it->second);
-    return Fail(0);
+  if (it == keys->end()) {
+    return Fail(kErrorFileNotFound);
   }
-  // A key that only has sub-keys exists too, without values.
-  for (const auto& entry : *keys) {
-    if (entry.first.rfind(wanted + "\\", 0) == 0) {
-      *key = std::make_unique<FileKey>(Values{});
-      return Fail(0);
-    }
-  }
-  return Fail(kErrorFileNotFound);
+  *key = std::make_unique<FileKey>(it->second);
+  return Fail(0);
 }
 
 }  // namespace halvorn::registry_platform
