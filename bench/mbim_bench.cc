@@ -5,6 +5,11 @@
 // A GetMbimCfun opens the port, asks for the device services, sends the query and closes the
 // port. The bare figures are the same four steps from a plain libmbim client, and one bare
 // command on a port that is already open.
+//
+// Then, for each misbehaviour of the simulated modem that hits one call (an OPEN or CLOSE
+// never answered, a garbled answer, no answer, a late answer), the wall time and result of
+// the call it hits and of the call after it, on a fresh modem each. `bench_mbim faults` runs
+// only these.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,7 +75,62 @@ halvorn::CTaskManager* NoManager() {
 
 }  // namespace
 
-int main() {
+// One call through the helper: its result and wall time.
+struct Timed {
+  bool ok;
+  double seconds;
+};
+
+Timed TimeCall(const std::function<bool()>& call) {
+  const Clock::time_point start = Clock::now();
+  const bool ok = call();
+  return {ok, std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+// Each fault hits the first OPEN, CLOSE or radio-level command; `then_set` makes the second
+// call a SetMbimCfun (the call a late query answer could complete).
+int RunFaults() {
+  using halvorn::mbimsim::Fault;
+  struct Case {
+    const char* name;
+    Fault fault;
+    bool then_set;
+  } cases[] = {
+      {"OPEN never answered", Fault::kSilentOpen, false},
+      {"CLOSE never answered", Fault::kSilentClose, false},
+      {"garbled answer to the query", Fault::kGarbled, false},
+      {"query never answered", Fault::kNoAnswer, false},
+      {"query answered late, then a set", Fault::kLateAnswer, true},
+  };
+  halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), &NoManager);
+  std::printf("one call per modem fault (seconds, result):\n");
+  for (const Case& c : cases) {
+    halvorn::mbimsim::ModemOptions options;
+    options.initial_level = 4;
+    options.fault = c.fault;
+    options.fault_count = c.fault == Fault::kLateAnswer ? 2 : 1;
+    halvorn::mbimsim::Simulator simulator(options);
+    std::string error;
+    if (!simulator.Start(&error)) {
+      std::fprintf(stderr, "simulator: %s\n", error.c_str());
+      return 1;
+    }
+    setenv(halvorn::mbn_linux::kPortVariable, simulator.device_path().c_str(), 1);
+    std::int32_t level = 0;
+    const Timed hit = TimeCall([&] { return helper.GetMbimCfun(&level); });
+    const Timed next =
+        TimeCall([&] { return c.then_set ? helper.SetMbimCfun() : helper.GetMbimCfun(&level); });
+    std::printf("  %-34s the call it hits %6.2f s %-5s  the next call %6.2f s %s\n", c.name,
+                hit.seconds, hit.ok ? "true" : "false", next.seconds, next.ok ? "true" : "false");
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
+  if (argc > 1 && std::string(argv[1]) == "faults") {
+    return RunFaults();
+  }
   halvorn::mbimsim::ModemOptions options;
   options.initial_level = 4;
   halvorn::mbimsim::Simulator simulator(options);
@@ -81,7 +141,6 @@ int main() {
   }
   const std::string port = simulator.device_path();
   setenv(halvorn::mbn_linux::kPortVariable, port.c_str(), 1);
-  setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
 
   halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), &NoManager);
   std::unique_ptr<LibmbimClient> open_client;
@@ -133,5 +192,5 @@ int main() {
   } else {
     std::printf("one `mbimcli --noop` run: mbimcli did not run\n");
   }
-  return 0;
+  return RunFaults();
 }

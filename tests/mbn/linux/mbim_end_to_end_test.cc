@@ -30,6 +30,8 @@ using mbimsim::Simulator;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using ::testing::Not;
+using ::testing::StartsWith;
 using testing::LogCapture;
 using testing::MaskSessionAddress;
 using testing::SetEnv;
@@ -88,7 +90,8 @@ TEST_F(MbimEndToEndTest, QueryReadsLevelFourWithEveryLine) {
   // The session line carries the session's address, which differs from run to run.
   EXPECT_THAT(MaskSessionAddress(capture.Lines()), ElementsAreArray(SuccessfulQueryLines(4)));
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00"));
-  EXPECT_FALSE(simulator_->is_open());  // the session was closed
+  // The port stays open for the next call: no MBIM close is ever waited for.
+  EXPECT_TRUE(simulator_->is_open());
 }
 
 TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
@@ -98,7 +101,7 @@ TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
   EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
   EXPECT_EQ(simulator_->level(), 1);
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("set 01000000"));
-  EXPECT_FALSE(simulator_->is_open());
+  EXPECT_TRUE(simulator_->is_open());
 }
 
 // One modem behaviour; `line` is the decisive line just before the exit trace line.
@@ -171,7 +174,7 @@ TEST_P(MbimCaseTest, QueryAndSet) {
     if (query) {
       EXPECT_EQ(level, c.level);
     }
-    EXPECT_FALSE(simulator_->is_open());
+    EXPECT_TRUE(simulator_->is_open());
   }
 }
 
@@ -252,7 +255,8 @@ TEST_F(MbimEndToEndTest, NoAnswerEndsAsStartedAndTheNextCommandWorks) {
   std::int32_t level = 7;
   EXPECT_FALSE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 7);
-  EXPECT_FALSE(simulator_->is_open());  // closed after the wait, the command given up
+  // The port is dropped after the unanswered command without an MBIM close, and opened again.
+  EXPECT_TRUE(simulator_->is_open());
   EXPECT_FALSE(helper_.SetMbimCfun());
   EXPECT_TRUE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 4);
@@ -284,6 +288,110 @@ TEST_F(MbimEndToEndTest, AnAnswerAfterTheWaitChangesNothing) {
   EXPECT_EQ(level, 1);
   EXPECT_EQ(simulator_->level(), 1);
   EXPECT_THAT(capture.Lines(), Contains("T e :   async_state = Started"));
+}
+
+// A device may send an answer after the helper has given up on it, also after the port was
+// closed and opened again. Such an answer is never taken for a later command's: the query's
+// late answer does not complete the set (the set was carried out, but not answered in
+// time), and the set's late answer does not complete the next query.
+TEST_F(MbimEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kLateAnswer;  // held back until the next radio-level command
+  options.fault_count = 2;             // the first query and the first set
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  EXPECT_FALSE(helper_.SetMbimCfun());
+  EXPECT_EQ(simulator_->level(), 1);
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 1);
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_THAT(lines, Contains("T e :   async_state = Started"));
+  EXPECT_THAT(lines, Contains("T i :   async_state = Started"));
+  EXPECT_THAT(lines, Not(Contains("T i :   set cfun successful.")));
+  EXPECT_THAT(lines, Not(Contains(StartsWith("T e :   query response too short"))));
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000", "query 00"));
+}
+
+// A port that misbehaves outside the vendor command fails at most the call it hits; the next
+// call gets the modem's own answer.
+struct PortFaultCase {
+  const char* name;
+  Fault fault;
+  bool first_ok;
+  const char* first_line;  // the decisive line of the first call, before its exit trace line
+};
+
+const PortFaultCase kPortFaultCases[] = {
+    {"OpenNeverAnswered", Fault::kSilentOpen, false, "T e :   exception other"},
+    // The port stays open between calls, so an unanswered close does not touch them.
+    {"CloseNeverAnswered", Fault::kSilentClose, true,
+     "T i :   query command complete. cfun mode = 4."},
+    // The host's reading of the stream is out of step after the garbled answer.
+    {"GarbledAnswer", Fault::kGarbled, false, "T e :   async_state = Started"},
+    {"QueryNeverAnswered", Fault::kNoAnswer, false, "T e :   async_state = Started"},
+};
+
+class MbimPortFaultTest : public MbimEndToEndTest,
+                          public ::testing::WithParamInterface<PortFaultCase> {};
+
+TEST_P(MbimPortFaultTest, FailsOnlyTheCallItHits) {
+  const PortFaultCase& c = GetParam();
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = c.fault;
+  options.fault_count = 1;
+  StartModem(options);
+  for (int call = 0; call < 2; ++call) {
+    SCOPED_TRACE(call == 0 ? "the call it hits" : "the next call");
+    LogCapture capture;
+    std::int32_t level = 7;
+    const bool ok = helper_.GetMbimCfun(&level);
+    const std::vector<std::string> lines = capture.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(ok, call == 0 ? c.first_ok : true);
+    EXPECT_EQ(level, ok ? 4 : 7);
+    EXPECT_EQ(lines[lines.size() - 2],
+              call == 0 ? c.first_line : "T i :   query command complete. cfun mode = 4.");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Port,
+                         MbimPortFaultTest,
+                         ::testing::ValuesIn(kPortFaultCases),
+                         [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// The modem is unplugged and another one comes up, at the same path or at a new one: the call
+// after it talks to the new modem.
+TEST_F(MbimEndToEndTest, AModemPluggedInAgainIsTheOneAsked) {
+  for (const bool same_path : {true, false}) {
+    SCOPED_TRACE(same_path ? "same path" : "new path");
+    ModemOptions first;
+    first.initial_level = 4;
+    StartModem(first);
+    std::int32_t level = 7;
+    EXPECT_TRUE(helper_.GetMbimCfun(&level));
+    EXPECT_EQ(level, 4);
+    Unplug();
+
+    const std::filesystem::path port = same_path ? link_ : dir_.path() / "cdc-wdm1";
+    SetEnv(mbn_linux::kPortVariable, port.string());
+    ModemOptions second;
+    second.initial_level = 9;
+    auto replugged = std::make_unique<Simulator>(second);
+    std::string error;
+    ASSERT_TRUE(replugged->Start(&error)) << error;
+    std::filesystem::create_symlink(replugged->device_path(), port);
+    EXPECT_TRUE(helper_.GetMbimCfun(&level));
+    EXPECT_EQ(level, 9);
+    EXPECT_TRUE(helper_.SetMbimCfun());
+    EXPECT_EQ(replugged->level(), 1);
+    std::filesystem::remove(port);
+    SetEnv(mbn_linux::kPortVariable, link_.string());
+  }
 }
 
 TEST_F(MbimEndToEndTest, ModemVanishingInsteadOfAnsweringFailsTheCommand) {
