@@ -17,6 +17,7 @@
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "private_proxy.h"
 #include "simulator.h"
 #include "support/log_capture.h"
 
@@ -30,11 +31,11 @@ using mbimsim::Simulator;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
-using ::testing::Not;
-using ::testing::StartsWith;
 using testing::LogCapture;
 using testing::MaskSessionAddress;
+using ::testing::Not;
 using testing::SetEnv;
+using ::testing::StartsWith;
 using testing::SuccessfulQueryLines;
 using testing::SuccessfulSetLines;
 using testing::TempDir;
@@ -294,26 +295,34 @@ TEST_F(MbimEndToEndTest, AnAnswerAfterTheWaitChangesNothing) {
 // closed and opened again. Such an answer is never taken for a later command's: the query's
 // late answer does not complete the set (the set was carried out, but not answered in
 // time), and the set's late answer does not complete the next query.
-TEST_F(MbimEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
-  ModemOptions options;
-  options.initial_level = 4;
-  options.fault = Fault::kLateAnswer;  // held back until the next radio-level command
-  options.fault_count = 2;             // the first query and the first set
-  StartModem(options);
+void ExpectLateAnswersCompleteNothing(CMbnWinRtHelper& helper, const Simulator& simulator) {
   LogCapture capture;
   std::int32_t level = 7;
-  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  EXPECT_FALSE(helper.GetMbimCfun(&level));
   EXPECT_EQ(level, 7);
-  EXPECT_FALSE(helper_.SetMbimCfun());
-  EXPECT_EQ(simulator_->level(), 1);
-  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_FALSE(helper.SetMbimCfun());
+  EXPECT_EQ(simulator.level(), 1);
+  EXPECT_TRUE(helper.GetMbimCfun(&level));
   EXPECT_EQ(level, 1);
   const std::vector<std::string> lines = capture.Lines();
   EXPECT_THAT(lines, Contains("T e :   async_state = Started"));
   EXPECT_THAT(lines, Contains("T i :   async_state = Started"));
   EXPECT_THAT(lines, Not(Contains("T i :   set cfun successful.")));
   EXPECT_THAT(lines, Not(Contains(StartsWith("T e :   query response too short"))));
-  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000", "query 00"));
+  EXPECT_THAT(simulator.VendorCommands(), ElementsAre("query 00", "set 01000000", "query 00"));
+}
+
+ModemOptions LateAnswers() {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kLateAnswer;  // held back until the next radio-level command
+  options.fault_count = 2;             // the first query and the first set
+  return options;
+}
+
+TEST_F(MbimEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
+  StartModem(LateAnswers());
+  ExpectLateAnswersCompleteNothing(helper_, *simulator_);
 }
 
 // A port that misbehaves outside the vendor command fails at most the call it hits; the next
@@ -402,6 +411,66 @@ TEST_F(MbimEndToEndTest, ModemVanishingInsteadOfAnsweringFailsTheCommand) {
   EXPECT_FALSE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 7);
   EXPECT_TRUE(simulator_->vanished());
+}
+
+// The route production takes: through mbim-proxy (a private one; root only). The runtime and
+// its GLib thread are made after the proxy, so that they share its network namespace.
+class MbimProxyEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string skip;
+    std::string error;
+    proxy_ = mbimsim::PrivateMbimProxy::Start(kProxyPatienceMs, &skip, &error);
+    if (!skip.empty()) {
+      GTEST_SKIP() << skip;
+    }
+    ASSERT_TRUE(proxy_) << error;
+    UnsetEnv(mbn_linux::kProxyVariable);
+    glib_ = std::make_unique<mbn_linux::GlibThread>();
+    runtime_ = std::make_unique<mbn_linux::MbimRuntime>(*glib_);
+    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, &NoManager);
+  }
+  void TearDown() override {
+    helper_.reset();
+    runtime_.reset();
+    glib_.reset();
+    UnsetEnv(mbn_linux::kPortVariable);
+  }
+
+  void StartModem(ModemOptions options) {
+    simulator_ = std::make_unique<Simulator>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    SetEnv(mbn_linux::kPortVariable, simulator_->device_path());
+  }
+
+  static constexpr int kProxyPatienceMs = 30000;
+  std::unique_ptr<mbimsim::PrivateMbimProxy> proxy_;
+  std::unique_ptr<Simulator> simulator_;
+  std::unique_ptr<mbn_linux::GlibThread> glib_;
+  std::unique_ptr<mbn_linux::MbimRuntime> runtime_;
+  std::unique_ptr<CMbnWinRtHelper> helper_;
+};
+
+TEST_F(MbimProxyEndToEndTest, QueryAndSetWithEveryLine) {
+  ModemOptions options;
+  options.initial_level = 4;
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = -1;
+  EXPECT_TRUE(helper_->GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  EXPECT_THAT(MaskSessionAddress(capture.Lines()), ElementsAreArray(SuccessfulQueryLines(4)));
+  LogCapture set_capture;
+  EXPECT_TRUE(helper_->SetMbimCfun());
+  EXPECT_THAT(set_capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
+  EXPECT_EQ(simulator_->level(), 1);
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000"));
+}
+
+TEST_F(MbimProxyEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
+  StartModem(LateAnswers());
+  ExpectLateAnswersCompleteNothing(*helper_, *simulator_);
 }
 
 }  // namespace
