@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -20,6 +21,7 @@
 #include "private_proxy.h"
 #include "simulator.h"
 #include "support/log_capture.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn {
 namespace {
@@ -66,6 +68,14 @@ class MbimEndToEndTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(simulator_->Start(&error)) << error;
     std::filesystem::create_symlink(simulator_->device_path(), link_);
+  }
+
+  // Waits until the modem has been closed, within a generous bound.
+  bool WaitUntilClosed() const {
+    for (int i = 0; i < 1000 && simulator_->is_open(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !simulator_->is_open();
   }
 
   // Unplugs the modem: the port goes away.
@@ -372,6 +382,33 @@ INSTANTIATE_TEST_SUITE_P(Port,
                          MbimPortFaultTest,
                          ::testing::ValuesIn(kPortFaultCases),
                          [](const auto& param_info) { return std::string(param_info.param.name); });
+
+// Another host closes the modem behind the kept port (as a modem reset would): the modem then
+// answers "not opened". That call fails; the port is opened again for the next one.
+TEST_F(MbimEndToEndTest, AModemThatLostTheSessionIsOpenedAgain) {
+  ModemOptions options;
+  options.initial_level = 4;
+  StartModem(options);
+  std::int32_t level = 7;
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  {
+    ScopedFd other(::open(simulator_->device_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(other.is_valid());
+    const mbimsim::Bytes close = mbimsim::EncodeClose(0x4242);
+    ASSERT_EQ(::write(other.get(), close.data(), close.size()), static_cast<ssize_t>(close.size()));
+  }
+  ASSERT_TRUE(WaitUntilClosed());
+  LogCapture capture;
+  level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  const std::vector<std::string> lines = capture.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "T e :   async_state = Error");
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  EXPECT_TRUE(helper_.SetMbimCfun());
+  EXPECT_EQ(simulator_->level(), 1);
+}
 
 // The modem is unplugged and another one comes up, at the same path or at a new one: the call
 // after it talks to the new modem.
