@@ -80,7 +80,7 @@ bool IsGiveUp(const GError* error) {
 struct Opening {
   Opening(std::string port_path, bool through_proxy, NodeIdentity node)
       : path(std::move(port_path)), proxy(through_proxy), identity(node) {
-    static std::uint64_t last_id = 0;
+    static std::atomic<std::uint64_t> last_id{0};
     id = ++last_id;
   }
   Opening(const Opening&) = delete;
@@ -327,7 +327,13 @@ class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
       : keeper_(std::move(keeper)), done_(std::move(done)) {}
   Job(const Job&) = delete;
   Job& operator=(const Job&) = delete;
-  ~Job() { StopDeadline(); }
+  // The deadline holds the job until it has run or been stopped, so a deadline left here is
+  // one its main context destroys with itself: only the job's own reference goes.
+  ~Job() {
+    if (deadline_ != nullptr) {
+      g_source_unref(deadline_);
+    }
+  }
 
   void StartDeadline() {
     deadline_ = g_timeout_source_new(MbimRuntime::kPortWaitMs);

@@ -50,6 +50,9 @@ CTaskManager* NoManager() {
   return nullptr;
 }
 
+// The name of a parameterised case: its `name`.
+constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
+
 class MbimEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -189,10 +192,7 @@ TEST_P(MbimCaseTest, QueryAndSet) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modem,
-                         MbimCaseTest,
-                         ::testing::ValuesIn(kCases),
-                         [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modem, MbimCaseTest, ::testing::ValuesIn(kCases), kCaseName);
 
 TEST_F(MbimEndToEndTest, NoModemAsksNothingAndKeepsTheLevel) {
   // The named port does not exist.
@@ -378,10 +378,7 @@ TEST_P(MbimPortFaultTest, FailsOnlyTheCallItHits) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Port,
-                         MbimPortFaultTest,
-                         ::testing::ValuesIn(kPortFaultCases),
-                         [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Port, MbimPortFaultTest, ::testing::ValuesIn(kPortFaultCases), kCaseName);
 
 // Another host closes the modem behind the kept port (as a modem reset would): the modem then
 // answers "not opened". That call fails; the port is opened again for the next one.
