@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace halvorn::mbimsim {
 
@@ -48,6 +49,9 @@ Reaction Modem::Handle(ByteSpan bytes) {
   const std::uint32_t tid = message->transaction_id;
   switch (message->type) {
     case kOpenMsg: {
+      if (TakeMessageFault(Fault::kSilentOpen)) {
+        return {};
+      }
       // HeaderError() saw to the four bytes of MaxControlTransfer.
       const std::uint32_t requested = static_cast<std::uint32_t>(message->body[0]) |
                                       static_cast<std::uint32_t>(message->body[1]) << 8 |
@@ -67,6 +71,9 @@ Reaction Modem::Handle(ByteSpan bytes) {
     case kCloseMsg:
       open_ = false;
       partial_.clear();
+      if (TakeMessageFault(Fault::kSilentClose)) {
+        return {};
+      }
       return Send(EncodeCloseDone(tid, kStatusSuccess));
     case kHostErrorMsg:
       // The host gave up on this transaction; so do we.
@@ -129,7 +136,11 @@ Reaction Modem::HandleCommand(std::uint32_t tid, const Command& command) {
   } else if (command.service == kVendorService && options_.vendor_service &&
              command.cid == kCidRadioLevel &&
              (command.command_type == kCommandQuery || command.command_type == kCommandSet)) {
-    return HandleRadioLevel(tid, command);
+    // Answers held back by the late fault go out first, ahead of this command's own.
+    std::vector<Bytes> late = std::exchange(held_, {});
+    Reaction reaction = HandleRadioLevel(tid, command);
+    reaction.messages.insert(reaction.messages.begin(), late.begin(), late.end());
+    return reaction;
   }
   return Answer(tid, command, kStatusNoDeviceSupport);
 }
@@ -159,6 +170,10 @@ Reaction Modem::HandleRadioLevel(std::uint32_t tid, const Command& command) {
     case Fault::kNone:
     case Fault::kDelay:
     case Fault::kWrongTransactionId:
+    case Fault::kLateAnswer:
+    case Fault::kGarbled:
+    case Fault::kSilentOpen:
+    case Fault::kSilentClose:
       break;
   }
 
@@ -185,6 +200,19 @@ Reaction Modem::HandleRadioLevel(std::uint32_t tid, const Command& command) {
   if (fault == Fault::kDelay) {
     reaction.delay = options_.delay;
   }
+  if (fault == Fault::kLateAnswer) {
+    held_.insert(held_.end(), reaction.messages.begin(), reaction.messages.end());
+    reaction.messages.clear();
+  }
+  if (fault == Fault::kGarbled && !reaction.messages.empty()) {
+    // The length field (bytes 4 to 7) claims more bytes than the message has: the host takes
+    // what follows on the stream as the rest of this message.
+    Bytes& first = reaction.messages.front();
+    const auto length = static_cast<std::uint32_t>(first.size() + kGarbledExtraLength);
+    for (int i = 0; i < 4; ++i) {
+      first[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+  }
   return reaction;
 }
 
@@ -200,12 +228,25 @@ bool Modem::TakeFault(std::uint32_t command_type) {
     case Fault::kShortResponse:
       applies = command_type == kCommandQuery;
       break;
+    case Fault::kSilentOpen:
+    case Fault::kSilentClose:
+      return false;
     default:
       applies = options_.fault_target == FaultTarget::kBoth ||
                 (options_.fault_target == FaultTarget::kQuery) == (command_type == kCommandQuery);
       break;
   }
   if (!applies || faults_left_ == 0) {
+    return false;
+  }
+  if (faults_left_ > 0) {
+    --faults_left_;
+  }
+  return true;
+}
+
+bool Modem::TakeMessageFault(Fault fault) {
+  if (options_.fault != fault || faults_left_ == 0) {
     return false;
   }
   if (faults_left_ > 0) {

@@ -4,12 +4,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <signal.h>
 #include <stdlib.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -23,6 +20,7 @@
 #include <thread>
 
 #include "client/libmbim_client.h"
+#include "private_proxy.h"
 #include "simulator.h"
 #include "subprocess.h"
 #include "util/linux/scoped_fd.h"
@@ -32,7 +30,6 @@ namespace {
 
 constexpr const char* kSimulatorProgram = HALVORN_MBIM_SIM;
 constexpr const char* kMbimcli = HALVORN_MBIMCLI;
-constexpr const char* kMbimProxy = HALVORN_MBIM_PROXY;
 constexpr int kPatienceMs = 30000;
 constexpr unsigned kTimeout = 10;
 constexpr const char* kVendorUuidText = "11223344-5566-7788-99aa-bbccddeeff11";
@@ -229,47 +226,16 @@ class MbimProxyTest : public MbimcliTest {
     if (IsSkipped()) {
       return;
     }
-    if (geteuid() != 0) {
-      GTEST_SKIP() << "mbim-proxy serves root only: run as root to check the proxy route";
-    }
-    if (std::strlen(kMbimProxy) == 0) {
-      GTEST_SKIP() << "mbim-proxy is not installed (package libmbim-proxy)";
-    }
-    if (unshare(CLONE_NEWNET) != 0) {
-      GTEST_SKIP() << "cannot make a private network namespace for the proxy: "
-                   << std::strerror(errno);
-    }
+    std::string skip;
     std::string error;
-    proxy_ = Subprocess::Start({kMbimProxy, "--no-exit"}, &error);
+    proxy_ = PrivateMbimProxy::Start(kPatienceMs, &skip, &error);
+    if (!skip.empty()) {
+      GTEST_SKIP() << skip;
+    }
     ASSERT_TRUE(proxy_) << error;
-    ASSERT_TRUE(WaitForProxy()) << proxy_->err();
   }
 
-  void TearDown() override {
-    if (proxy_) {
-      proxy_->Signal(SIGTERM);
-      proxy_->Wait(kPatienceMs);
-    }
-  }
-
-  // True once the proxy accepts connections on its abstract socket.
-  static bool WaitForProxy() {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    const char name[] = "mbim-proxy";
-    std::memcpy(address.sun_path + 1, name, sizeof(name) - 1);
-    const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + sizeof(name));
-    for (int i = 0; i < kPatienceMs / 20; ++i) {
-      ScopedFd probe(socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
-      if (connect(probe.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0) {
-        return true;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  }
-
-  std::unique_ptr<Subprocess> proxy_;
+  std::unique_ptr<PrivateMbimProxy> proxy_;
 };
 
 TEST_F(MbimProxyTest, MbimcliThroughTheProxy) {

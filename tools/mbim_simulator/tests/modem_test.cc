@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace halvorn::mbimsim {
@@ -454,6 +455,102 @@ TEST_F(ModemTest, FaultCountLetsTheModemRecover) {
   Answer third = ParseAnswer(modem.Handle(Query(4)));
   EXPECT_EQ(third.done.status, kStatusSuccess);
   EXPECT_EQ(third.done.data, (Bytes{1, 0, 0, 0}));
+}
+
+// A late answer is not lost when the host closes and opens the port again: it goes out just
+// before the answer to the next radio-level command, whatever that command is.
+TEST_F(ModemTest, LateAnswerGoesOutWithTheNextRadioLevelAnswerAfterAReopen) {
+  ModemOptions options;
+  options.initial_level = 9;
+  options.fault = Fault::kLateAnswer;
+  options.fault_target = FaultTarget::kQuery;
+  options.fault_count = 1;
+  Modem modem = Opened(options);
+  EXPECT_TRUE(modem.Handle(Query(7)).messages.empty());
+  EXPECT_EQ(modem.Handle(EncodeClose(8)).messages,
+            std::vector<Bytes>{EncodeCloseDone(8, kStatusSuccess)});
+  EXPECT_EQ(modem.Handle(EncodeOpen(1, 4096)).messages,
+            std::vector<Bytes>{EncodeOpenDone(1, kStatusSuccess)});
+  // Other commands do not carry it.
+  EXPECT_EQ(ParseAnswer(modem.Handle(One(EncodeCommand(
+                            2, {kBasicConnectService, kCidDeviceCaps, kCommandQuery, {}}, 4096))))
+                .transaction_id,
+            2u);
+
+  Reaction set = modem.Handle(Set(3, {1, 0, 0, 0}));
+  ASSERT_EQ(set.messages.size(), 2u);
+  std::optional<Message> late = ParseMessage(set.messages[0]);
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->transaction_id, 7u);
+  EXPECT_EQ(ParseCommandDoneBody(late->body)->data, (Bytes{9, 0, 0, 0}));  // the level then
+  std::optional<Message> own = ParseMessage(set.messages[1]);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->transaction_id, 3u);
+  EXPECT_EQ(modem.level(), 1);
+  // Sent once only.
+  EXPECT_EQ(ParseAnswer(modem.Handle(Query(4))).transaction_id, 4u);
+}
+
+TEST_F(ModemTest, LateAnswersOfEveryTargetQueueUpInOrder) {
+  ModemOptions options;
+  options.fault = Fault::kLateAnswer;
+  options.fault_count = 2;
+  Modem modem = Opened(options);
+  EXPECT_TRUE(modem.Handle(Query(1)).messages.empty());
+  // The set's own answer is held in turn; the query's goes out.
+  Reaction set = modem.Handle(Set(2, {1, 0, 0, 0}));
+  ASSERT_EQ(set.messages.size(), 1u);
+  EXPECT_EQ(ParseMessage(set.messages[0])->transaction_id, 1u);
+  Reaction query = modem.Handle(Query(3));
+  ASSERT_EQ(query.messages.size(), 2u);
+  EXPECT_EQ(ParseMessage(query.messages[0])->transaction_id, 2u);
+  EXPECT_EQ(ParseMessage(query.messages[1])->transaction_id, 3u);
+}
+
+TEST_F(ModemTest, SilentOpenAndCloseAreNeverAnswered) {
+  ModemOptions options;
+  options.fault = Fault::kSilentOpen;
+  options.fault_count = 1;
+  Modem silent_open(options);
+  Reaction first = silent_open.Handle(EncodeOpen(1, 4096));
+  EXPECT_TRUE(first.messages.empty());
+  EXPECT_FALSE(first.new_session);
+  EXPECT_FALSE(silent_open.is_open());
+  // The count is used up: the next OPEN is answered.
+  EXPECT_EQ(silent_open.Handle(EncodeOpen(2, 4096)).messages,
+            std::vector<Bytes>{EncodeOpenDone(2, kStatusSuccess)});
+  EXPECT_TRUE(silent_open.is_open());
+  // Commands are not hit by it.
+  EXPECT_EQ(ParseAnswer(silent_open.Handle(Query(3))).done.status, kStatusSuccess);
+
+  options.fault = Fault::kSilentClose;
+  options.fault_count = -1;
+  Modem silent_close = Opened(options);
+  EXPECT_EQ(ParseAnswer(silent_close.Handle(Query(3))).done.status, kStatusSuccess);
+  EXPECT_TRUE(silent_close.Handle(EncodeClose(4)).messages.empty());
+  EXPECT_FALSE(silent_close.is_open());  // taken, only not answered
+}
+
+TEST_F(ModemTest, GarbledAnswerAnnouncesMoreBytesThanItHas) {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kGarbled;
+  options.fault_target = FaultTarget::kQuery;
+  Modem modem = Opened(options);
+  const Reaction query = modem.Handle(Query(5));
+  ASSERT_EQ(query.messages.size(), 1u);
+  const Bytes& bytes = query.messages.front();
+  ASSERT_GE(bytes.size(), kHeaderSize);
+  const std::uint32_t announced =
+      static_cast<std::uint32_t>(bytes[4]) | static_cast<std::uint32_t>(bytes[5]) << 8 |
+      static_cast<std::uint32_t>(bytes[6]) << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
+  EXPECT_EQ(announced, bytes.size() + kGarbledExtraLength);
+  // A stream reader waits for the rest.
+  MessageStream stream;
+  stream.Append(bytes);
+  EXPECT_FALSE(stream.Next());
+  // Sets are not hit.
+  EXPECT_EQ(ParseAnswer(modem.Handle(Set(6, {1, 0, 0, 0}))).done.status, kStatusSuccess);
 }
 
 TEST_F(ModemTest, ReceivedCommandsKeepTheRequestBytes) {
