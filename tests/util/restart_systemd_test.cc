@@ -33,8 +33,6 @@ using ::testing::IsEmpty;
 
 using testing::kDbusMock;
 using testing::kSystemd;
-using testing::ScopedBusError;
-using testing::ScopedMessage;
 constexpr const char* kManagerPath = testing::kSystemdManagerPath;
 constexpr const char* kManager = testing::kSystemdManager;
 constexpr const char* kMock = kDbusMock;

@@ -16,6 +16,7 @@
 #include <string>
 
 #include "ctl/ctl_platform.h"
+#include "util/linux/sd_bus_handles.h"
 
 namespace halvorn::ctl_platform {
 
@@ -24,39 +25,7 @@ const char kStartCommand[] = "systemctl start halvornd.service";
 
 namespace {
 
-constexpr const char* kDestination = "org.freedesktop.systemd1";
-constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
-constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
-constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
-constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
-
-struct BusDeleter {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using ScopedBus = std::unique_ptr<sd_bus, BusDeleter>;
-
-struct MessageDeleter {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using ScopedMessage = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class ScopedBusError {
- public:
-  ScopedBusError() = default;
-  ~ScopedBusError() { sd_bus_error_free(&error_); }
-  ScopedBusError(const ScopedBusError&) = delete;
-  ScopedBusError& operator=(const ScopedBusError&) = delete;
-  sd_bus_error* get() { return &error_; }
-  std::string Text(int r) const {
-    if (error_.message != nullptr) {
-      return error_.message;
-    }
-    return std::strerror(r < 0 ? -r : r);
-  }
-
- private:
-  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
-};
+using namespace systemd1;  // the names of systemd's interface
 
 // A string property; empty when it cannot be read.
 std::string StringProperty(sd_bus* bus, const char* path, const char* name) {
@@ -94,7 +63,8 @@ ServiceFacts QueryService() {
                          error.get(), &reply_raw, "s", kServiceName);
   ScopedMessage reply(reply_raw);
   if (r < 0) {
-    return Unknown("systemd cannot be asked: " + error.Text(r));
+    const std::string text = error.text();
+    return Unknown("systemd cannot be asked: " + (text.empty() ? std::strerror(-r) : text));
   }
   const char* path_raw = nullptr;
   if (sd_bus_message_read(reply.get(), "o", &path_raw) < 0 || path_raw == nullptr) {

@@ -19,12 +19,13 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/linux/sd_bus_handles.h"
 
 namespace halvorn::testing {
 
-inline constexpr const char* kSystemd = "org.freedesktop.systemd1";
-inline constexpr const char* kSystemdManagerPath = "/org/freedesktop/systemd1";
-inline constexpr const char* kSystemdManager = "org.freedesktop.systemd1.Manager";
+inline constexpr const char* kSystemd = systemd1::kDestination;
+inline constexpr const char* kSystemdManagerPath = systemd1::kManagerPath;
+inline constexpr const char* kSystemdManager = systemd1::kManagerInterface;
 inline constexpr const char* kDbusMock = "org.freedesktop.DBus.Mock";
 
 // A child process, ended (SIGTERM) and reaped when destroyed.
@@ -41,25 +42,6 @@ class Child {
 
  private:
   pid_t pid_ = 0;
-};
-
-struct BusDeleter {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using ScopedBus = std::unique_ptr<sd_bus, BusDeleter>;
-struct MessageDeleter {
-  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using ScopedMessage = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class ScopedBusError {
- public:
-  ~ScopedBusError() { sd_bus_error_free(&error_); }
-  sd_bus_error* get() { return &error_; }
-  std::string text() const { return error_.message != nullptr ? error_.message : ""; }
-
- private:
-  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
 // Polls `reached` every 50 ms for up to 30 s.
