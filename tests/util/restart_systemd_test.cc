@@ -1,21 +1,16 @@
 // The restart against systemd's D-Bus interface, as played by python3-dbusmock's systemd
-// template on a private bus that each test starts for itself (DBUS_SYSTEM_BUS_ADDRESS points
-// the real backend at it). Checks the calls systemd receives, in order, the transient unit
-// that would carry out the restart, and the log lines. Needs dbus-daemon and Debian's
-// python3 with dbusmock; skipped, with the reason, without them.
+// template on a private bus that each test starts for itself (support/linux/systemd_mock.h;
+// DBUS_SYSTEM_BUS_ADDRESS points the real backend at it). Checks the calls systemd receives, in
+// order, the transient unit that would carry out the restart, and the log lines. Needs dbus-daemon
+// and Debian's python3 with dbusmock; skipped, with the reason, without them.
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -23,13 +18,11 @@
 #include <memory>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "support/linux/systemd_mock.h"
 #include "support/log_capture.h"
 #include "util/common_util.h"
-
-extern char** environ;
 
 namespace halvorn {
 namespace {
@@ -38,94 +31,13 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-constexpr const char* kPython = "/usr/bin/python3";
-constexpr const char* kDbusDaemon = "/usr/bin/dbus-daemon";
-constexpr const char* kSystemd = "org.freedesktop.systemd1";
-constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
-constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
-constexpr const char* kMock = "org.freedesktop.DBus.Mock";
+using testing::kDbusMock;
+using testing::kSystemd;
+constexpr const char* kManagerPath = testing::kSystemdManagerPath;
+constexpr const char* kManager = testing::kSystemdManager;
+constexpr const char* kMock = kDbusMock;
 constexpr const char* kUnit = "TessaryCorvexSVC.service";
 constexpr const char* kUnitPath = "/org/freedesktop/systemd1/unit/TessaryCorvexSVC_service";
-constexpr auto kStartBound = std::chrono::seconds(30);
-
-// A child process, ended (SIGTERM) and reaped when destroyed.
-class Child {
- public:
-  Child() = default;
-  ~Child() {
-    if (pid_ > 0) {
-      ::kill(pid_, SIGTERM);
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-    }
-  }
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Starts argv with standard output and error going to `output`.
-  bool Start(const std::vector<std::string>& args, const std::filesystem::path& output) {
-    std::vector<char*> argv;
-    for (const std::string& arg : args) {
-      argv.push_back(const_cast<char*>(arg.c_str()));
-    }
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_adddup2(&actions, 1, 2);
-    int r = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (r != 0) {
-      pid_ = 0;
-    }
-    return r == 0;
-  }
-
-  bool Running() {
-    if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) != 0) {
-      pid_ = 0;  // reaped: never signal a reused id
-    }
-    return pid_ > 0;
-  }
-
- private:
-  pid_t pid_ = 0;
-};
-
-struct BusDeleter {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using ScopedBus = std::unique_ptr<sd_bus, BusDeleter>;
-struct MessageDeleter {
-  void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using ScopedMessage = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class ScopedBusError {
- public:
-  ~ScopedBusError() { sd_bus_error_free(&error_); }
-  sd_bus_error* get() { return &error_; }
-  std::string text() const { return error_.message != nullptr ? error_.message : ""; }
-
- private:
-  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
-};
-
-bool PollUntil(const std::function<bool()>& reached) {
-  const auto deadline = std::chrono::steady_clock::now() + kStartBound;
-  while (!reached()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
-
-bool Executable(const char* path) {
-  return ::access(path, X_OK) == 0;
-}
 
 // One command of ExecStart=, as "path [argv...]" with " (failure ignored)" when so marked.
 std::string ReadExecCommand(sd_bus_message* m) {
@@ -181,111 +93,10 @@ std::vector<std::string> ReadTransientProperties(sd_bus_message* m) {
   return out;
 }
 
-class RestartSystemdTest : public ::testing::Test {
+class RestartSystemdTest : public testing::SystemdMockTest {
  protected:
-  void SetUp() override {
-    if (!Executable(kDbusDaemon) || !Executable(kPython)) {
-      GTEST_SKIP() << "needs " << kDbusDaemon << " and " << kPython << " with python3-dbusmock";
-    }
-    bus_address_ = "unix:path=" + (dir_.path() / "bus").string();
-    // The daemon prints its address once it accepts connections.
-    const std::filesystem::path daemon_out = dir_.path() / "dbus-daemon.out";
-    ASSERT_TRUE(daemon_.Start({kDbusDaemon, "--session", "--nofork", "--nopidfile",
-                               "--print-address=1", "--address=" + bus_address_},
-                              daemon_out));
-    ASSERT_TRUE(PollUntil([&] {
-      std::ifstream in(daemon_out);
-      std::string line;
-      return std::getline(in, line) && line.rfind("unix:", 0) == 0;
-    })) << "dbus-daemon did not come up";
-    testing::SetEnv("DBUS_SYSTEM_BUS_ADDRESS", bus_address_);
-    sd_bus* raw = nullptr;
-    ASSERT_GE(sd_bus_open_system(&raw), 0);
-    bus_.reset(raw);
-
-    calls_log_ = dir_.path() / "calls.log";
-    ASSERT_TRUE(mock_.Start({kPython, "-m", "dbusmock", "--system", "--template", "systemd",
-                             "--logfile", calls_log_.string()},
-                            dir_.path() / "dbusmock.out"));
-    const bool up = PollUntil([this] { return mock_.Running() && HasSystemd(); });
-    if (!up) {
-      std::ifstream in(dir_.path() / "dbusmock.out");
-      std::stringstream ss;
-      ss << in.rdbuf();
-      if (ss.str().find("No module named dbusmock") != std::string::npos) {
-        GTEST_SKIP() << "needs python3-dbusmock for " << kPython;
-      }
-      FAIL() << "the systemd mock did not come up: " << ss.str();
-    }
-    ASSERT_NO_FATAL_FAILURE(AddLoadUnit());
-  }
-
-  // LoadUnit as systemd answers it (the template lacks it): the unit's object, also for a
-  // unit that is not installed, whose LoadState then reads "not-found".
-  void AddLoadUnit() {
-    MockCall(kManagerPath, "AddMethod", "sssss", kManager, "LoadUnit", "s", "o",
-             "name = args[0]\n"
-             "if name not in self.units:\n"
-             "    path = '/org/freedesktop/systemd1/unit/' + name.replace('.', '_')\n"
-             "    self.AddObject(path, 'org.freedesktop.systemd1.Unit',\n"
-             "                   {'Id': name, 'LoadState': 'not-found',\n"
-             "                    'ActiveState': 'inactive'}, [])\n"
-             "    self.units[name] = path\n"
-             "ret = self.units[name]\n");
-  }
-
-  void TearDown() override { testing::UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS"); }
-
-  bool HasSystemd() {
-    sd_bus_message* reply = nullptr;
-    int r =
-        sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                           "org.freedesktop.DBus", "NameHasOwner", nullptr, &reply, "s", kSystemd);
-    ScopedMessage owned(reply);
-    int has = 0;
-    return r >= 0 && sd_bus_message_read(reply, "b", &has) >= 0 && has != 0;
-  }
-
-  template <class... Args>
-  void MockCall(const char* path, const char* method, const char* types, Args... args) {
-    ScopedBusError error;
-    sd_bus_message* reply = nullptr;
-    int r = sd_bus_call_method(bus_.get(), kSystemd, path, kMock, method, error.get(), &reply,
-                               types, args...);
-    ScopedMessage owned(reply);
-    ASSERT_GE(r, 0) << method << ": " << error.text();
-  }
-
   // The installed unit, with the main process id systemd reports for it.
-  void InstallUnit(std::uint32_t main_pid) {
-    ASSERT_NO_FATAL_FAILURE(MockCall(kManagerPath, "AddMockUnit", "s", kUnit));
-    ASSERT_NO_FATAL_FAILURE(MockCall(kUnitPath, "AddProperty", "ssv",
-                                     "org.freedesktop.systemd1.Service", "MainPID", "u", main_pid));
-  }
-
-  // Method calls systemd received from here on: the log file's lines without their time
-  // stamps, cut before the first array argument. The failures and signals the mock logs are
-  // not calls.
-  void MarkCalls() { calls_offset_ = std::filesystem::file_size(calls_log_); }
-  std::vector<std::string> Calls() const {
-    std::ifstream in(calls_log_);
-    in.seekg(static_cast<std::streamoff>(calls_offset_));
-    std::vector<std::string> calls;
-    std::string line;
-    while (std::getline(in, line)) {
-      line = line.substr(line.find(' ') + 1);
-      if (line.find(" raised: ") != std::string::npos || line.rfind("emit ", 0) == 0) {
-        continue;
-      }
-      // The mock's Get reads through its own GetAll, which logs as well.
-      if (!calls.empty() && line.rfind("GetAll ", 0) == 0 &&
-          calls.back().rfind("Get " + line.substr(7) + ".", 0) == 0) {
-        continue;
-      }
-      calls.push_back(line.substr(0, line.find(" [")));
-    }
-    return calls;
-  }
+  void InstallUnit(std::uint32_t main_pid) { SystemdMockTest::InstallUnit(kUnit, main_pid); }
 
   // The properties of every StartTransientUnit call the mock received.
   std::vector<std::vector<std::string>> TransientUnits() {
@@ -324,14 +135,6 @@ class RestartSystemdTest : public ::testing::Test {
   static std::string RestartUnitName() {
     return "TessaryCorvexSVC-restart-" + std::to_string(::getpid()) + ".service";
   }
-
-  testing::TempDir dir_;
-  std::string bus_address_;
-  Child daemon_;
-  Child mock_;
-  ScopedBus bus_;
-  std::filesystem::path calls_log_;
-  std::uintmax_t calls_offset_ = 0;
 };
 
 constexpr const char* kProcessing = "T i :   RestartService Processing";

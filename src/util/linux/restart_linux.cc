@@ -38,6 +38,7 @@
 #include <string>
 #include <vector>
 
+#include "util/linux/sd_bus_handles.h"
 #include "util/platform.h"
 #include "util/restart_platform.h"
 
@@ -45,36 +46,10 @@ namespace halvorn::restart_platform {
 
 namespace {
 
-constexpr const char* kDestination = "org.freedesktop.systemd1";
-constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
-constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
-constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
-constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+using namespace systemd1;  // the names of systemd's interface
 constexpr const char* kUnitSuffix = ".service";
 constexpr const char* kKill = "/bin/kill";
 constexpr const char* kSystemctl = "/bin/systemctl";
-
-struct BusDeleter {
-  void operator()(sd_bus* bus) const { sd_bus_flush_close_unref(bus); }
-};
-using ScopedBus = std::unique_ptr<sd_bus, BusDeleter>;
-
-struct MessageDeleter {
-  void operator()(sd_bus_message* message) const { sd_bus_message_unref(message); }
-};
-using ScopedMessage = std::unique_ptr<sd_bus_message, MessageDeleter>;
-
-class ScopedBusError {
- public:
-  ScopedBusError() = default;
-  ~ScopedBusError() { sd_bus_error_free(&error_); }
-  ScopedBusError(const ScopedBusError&) = delete;
-  ScopedBusError& operator=(const ScopedBusError&) = delete;
-  sd_bus_error* get() { return &error_; }
-
- private:
-  sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
-};
 
 // An sd-bus result (negative errno on failure) as this interface's error code; the thread's
 // errno is left equal to it.

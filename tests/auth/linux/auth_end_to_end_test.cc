@@ -9,13 +9,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <optional>
 #include <ostream>
@@ -23,16 +19,12 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
-#include "auth/smbios_builder.h"
+#include "auth/linux/simulated_laptop.h"
 #include "auth/successful_run_log.h"
-#include "device/linux/testbed.h"
-#include "mbn/linux/mbim_ports.h"
-#include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
 #include "service/auth_module_wiring.h"
 #include "service/process_wiring.h"
 #include "service/task_wiring.h"
-#include "simulator.h"
 #include "support/log_capture.h"
 #include "tasks/task_factory.h"
 #include "tasks/task_kinds.h"
@@ -43,25 +35,19 @@ namespace halvorn {
 namespace {
 
 using mbimsim::Fault;
-using mbimsim::ModemOptions;
-using mbimsim::Simulator;
 using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::FakeSystem;
+using testing::kListedModel;
+using testing::kOtherVendor;
+using testing::kUnlistedModel;
+using testing::kVendor;
+using testing::Laptop;
 using testing::LogCapture;
 using ::testing::Not;
-using testing::SetEnv;
 using ::testing::StartsWith;
-using testing::TempDir;
-using testing::Testbed;
-using testing::UnsetEnv;
 
-constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
-constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
-constexpr const char* kFccText = "KHOIHGIUCCHHII";
-constexpr const char* kVendor = "7a3f";       // the vendor's USB vendor id
-constexpr const char* kOtherVendor = "4e2a";  // another maker's
 constexpr const char* kQuery = "query 00";
 constexpr const char* kSet = "set 01000000";
 
@@ -71,20 +57,6 @@ constexpr const char* kNoModemLine = "T i :   MBIM Device is not exist.";
 constexpr const char* kForeignModemLine = "T i :   MBIM Device is not tessary device.";
 constexpr const char* kReadFailedLine =
     "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
-
-// What the laptop is made of.
-struct Laptop {
-  const char* model;
-  // Whether a USB modem is plugged in. Without one the test bed has no modem and the helper is
-  // given no control port: it asks udev, which knows none.
-  bool modem;
-  const char* vendor;   // USB vendor id of the modem; null without a modem
-  const char* product;  // USB product id of the modem; null without a modem
-  bool fcc_structure;
-  std::optional<std::uint32_t> disable_verify;
-  std::int32_t initial_level;
-  Fault fault;
-};
 
 // One laptop and what one run of the job does on it.
 struct Case {
@@ -223,79 +195,7 @@ const Case kCases[] = {
      {}},
 };
 
-// A simulated laptop: the test bed, the registry file and the simulated modem, with the
-// helper's Linux port pointed at the modem's control port when the laptop has a modem.
-class SimulatedLaptopTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(Testbed::Preloaded())
-        << "run this program through tests/device/linux/in_testbed.sh (umockdev-wrapper)";
-    if (::geteuid() != 0) {
-      GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
-    }
-    SetEnv("HALVORN_REGISTRY_FILE", registry_.string());
-    // The pseudo-terminal is opened directly: mbim-proxy serves root only.
-    SetEnv(mbn_linux::kProxyVariable, "0");
-  }
-  void TearDown() override {
-    UnsetEnv(mbn_linux::kPortVariable);
-    UnsetEnv(mbn_linux::kProxyVariable);
-    UnsetEnv("HALVORN_REGISTRY_FILE");
-  }
-
-  // The simulated modem is started in every case, also on a laptop without a modem, where
-  // nothing leads to it: there it shows that the job never found one.
-  void BuildLaptop(const Laptop& laptop) {
-    bed_.AddOtherNetworking();
-    const std::string hub = bed_.AddUsbHost();
-    if (laptop.modem) {
-      bed_.AddUsbModem(hub, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
-    }
-    std::vector<testing::Bytes> table = {testing::SystemInformation(27, laptop.model)};
-    if (laptop.fcc_structure) {
-      table.push_back(testing::Oem(1, kFccText));
-    }
-    table.push_back(testing::EndOfTable());
-    testing::Bytes bytes;
-    for (const testing::Bytes& part : table) {
-      bytes.insert(bytes.end(), part.begin(), part.end());
-    }
-    bed_.WriteSysFile("firmware/dmi/tables/DMI", bytes);
-
-    std::ofstream out(registry_, std::ios::binary | std::ios::trunc);
-    out << "Windows Registry Editor Version 5.00\r\n\r\n"
-           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Tessary Wireless Inc\\Brevane]\r\n";
-    if (laptop.disable_verify) {
-      char line[64];
-      std::snprintf(line, sizeof(line), "\"IsDisableVerify\"=dword:%08x\r\n",
-                    *laptop.disable_verify);
-      out << line;
-    }
-    out.close();
-    std::filesystem::permissions(
-        registry_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
-                       std::filesystem::perms::group_read | std::filesystem::perms::others_read);
-
-    ModemOptions options;
-    options.initial_level = laptop.initial_level;
-    options.fault = laptop.fault;
-    simulator_ = std::make_unique<Simulator>(options);
-    std::string error;
-    ASSERT_TRUE(simulator_->Start(&error)) << error;
-    if (laptop.modem) {
-      std::filesystem::create_symlink(simulator_->device_path(), port_);
-      SetEnv(mbn_linux::kPortVariable, port_.string());
-    } else {
-      UnsetEnv(mbn_linux::kPortVariable);
-    }
-  }
-
-  Testbed bed_;
-  TempDir dir_;
-  const std::filesystem::path registry_ = dir_.path() / "registry.reg";
-  const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";
-  std::unique_ptr<Simulator> simulator_;
-};
+using testing::SimulatedLaptopTest;
 
 class AuthEndToEndTest : public SimulatedLaptopTest, public ::testing::WithParamInterface<Case> {};
 
