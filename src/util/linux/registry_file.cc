@@ -124,15 +124,13 @@ std::optional<std::vector<std::uint8_t>> ParseHexList(const std::string& s) {
   return out;
 }
 
-// The type ParseData gives a deletion ("Name"=-).
-constexpr std::uint32_t kDeletion = 0xFFFFFFFF;
-
-// Parses the data right of '='. Returns nullopt when malformed; a deletion ("-") gives a
-// value of type kDeletion.
-std::optional<Value> ParseData(const std::string& s) {
+// Parses the data right of '='. Returns nullopt when malformed; a deletion ("-") sets
+// *deletion and gives an empty value. Every 32-bit type can be stored ("hex(ffffffff):"), so
+// a deletion is told apart by the flag, never by a type.
+std::optional<Value> ParseData(const std::string& s, bool* deletion) {
   Value v;
-  if (s == "-") {
-    v.type = kDeletion;
+  *deletion = s == "-";
+  if (*deletion) {
     return v;
   }
   if (!s.empty() && s[0] == '"') {
@@ -173,7 +171,7 @@ std::optional<Value> ParseData(const std::string& s) {
   std::string kind = lower.substr(3, colon - 3);
   if (kind.empty()) {
     v.type = kRegBinary;
-  } else if (kind.size() > 2 && kind.front() == '(' && kind.back() == ')' &&
+  } else if (kind.size() > 2 && kind.size() <= 10 && kind.front() == '(' && kind.back() == ')' &&
              kind.find_first_not_of("0123456789abcdef", 1) == kind.size() - 1) {
     v.type = static_cast<std::uint32_t>(std::strtoul(kind.substr(1).c_str(), nullptr, 16));
   } else {
@@ -189,7 +187,8 @@ std::optional<Value> ParseData(const std::string& s) {
 
 // The lower-case path below HKEY_LOCAL_MACHINE named by a key header, without the trailing
 // backslashes an import accepts ("[HKEY_LOCAL_MACHINE\\SOFTWARE\\Key\\]"); nullopt for
-// the keys of other roots and for the root itself.
+// the keys of other roots, for the root itself, and for a path with an empty level
+// ("HKLM\\\\Key", "HKLM\\A\\\\B"), which names no key that the registry could hold.
 std::optional<std::string> LocalMachinePath(const std::string& name) {
   std::string lower = Lower(name);
   for (const char* root : {"hkey_local_machine\\", "hklm\\"}) {
@@ -198,7 +197,7 @@ std::optional<std::string> LocalMachinePath(const std::string& name) {
       while (!path.empty() && path.back() == '\\') {
         path.pop_back();
       }
-      if (path.empty()) {
+      if (path.empty() || path.front() == '\\' || path.find("\\\\") != std::string::npos) {
         return std::nullopt;
       }
       return path;
@@ -292,14 +291,15 @@ std::optional<Keys> Parse(const std::string& text) {
     std::size_t d = data.find_first_not_of(" \t");
     std::size_t e = data.find_last_not_of(" \t");
     data = d == std::string::npos ? std::string() : data.substr(d, e - d + 1);
-    auto value = ParseData(data);
+    bool deletion = false;
+    auto value = ParseData(data, &deletion);
     if (!value) {
       return std::nullopt;
     }
     if (section == nullptr) {
       continue;
     }
-    if (value->type == kDeletion) {
+    if (deletion) {
       section->erase(Lower(name));
     } else {
       (*section)[Lower(name)] = std::move(*value);
