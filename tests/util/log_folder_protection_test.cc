@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
 
@@ -19,19 +20,14 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::kOldLog;
 using testing::LogCapture;
+using testing::LogFolderLevels;
+using testing::MakeOldLog;
 using testing::TempDir;
 
 constexpr const char* kEnter = "T h : + LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
 constexpr const char* kLeave = "T h : - LogHelper::DeleteFileWhileExceedMaxSizeAndTime";
-constexpr const char* kOldLog = "tessary_brevane_monitor_VK20T_2023-01-02_16.00.45.log";
-
-// A matching log file two days old.
-void MakeOldLog(const fs::path& path) {
-  std::ofstream(path, std::ios::binary) << "old";
-  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(48));
-}
-
 bool IsEmpty(const fs::path& folder) {
   return fs::directory_iterator(folder) == fs::directory_iterator();
 }
@@ -40,32 +36,20 @@ std::string Text(const fs::path& path) {
   return path.string();
 }
 
-// The three levels below the program-data folder.
-std::vector<fs::path> Levels(const fs::path& root) {
-  const fs::path company = root / LogHelper::kCompanyFolder;
-  const fs::path product = company / LogHelper::kProductFolder;
-  return {company, product, product / LogHelper::kLogSubFolder};
-}
-
 TEST(LogFolderProtectionTest, StartUpWritesNothingThroughALinkedLevel) {
   for (int linked = 0; linked < 3; ++linked) {
     SCOPED_TRACE(linked);
     TempDir root;
     TempDir outside;
-    const std::vector<fs::path> levels = Levels(root.path());
+    const std::vector<fs::path> levels = LogFolderLevels(root.path());
     if (linked > 0) {
       fs::create_directories(levels[linked - 1]);
     }
     std::error_code ec;
     fs::create_directory_symlink(outside.path(), levels[linked], ec);
     ASSERT_FALSE(ec) << "cannot make a directory link: " << ec.message();
-    testing::SetEnv("programdata", root.path().string());
-    ::testing::internal::CaptureStderr();
-    LogHelper::InitLogger();
-    const bool logging = !LogHelper::CurrentLogFilePath().empty();
-    LogHelper::Print(LogInfo, "t", "a line for the log");
-    LogHelper::Shutdown();
-    const std::string err = ::testing::internal::GetCapturedStderr();
+    bool logging = true;
+    const std::string err = testing::StartUpLogging(root.path().string(), &logging);
     EXPECT_FALSE(logging);
     EXPECT_TRUE(IsEmpty(outside.path()));
     EXPECT_EQ(err, "halvorn: log folder " + Text(levels[linked]) +
@@ -104,10 +88,10 @@ TEST(LogFolderProtectionTest, CleanupLeavesAFolderBelowALinkedLevelAlone) {
   fs::create_directories(behind);
   MakeOldLog(behind / kOldLog);
   std::error_code ec;
-  fs::create_directory_symlink(outside.path(), Levels(root.path())[0], ec);
+  fs::create_directory_symlink(outside.path(), LogFolderLevels(root.path())[0], ec);
   ASSERT_FALSE(ec) << "cannot make a directory link: " << ec.message();
   testing::SetEnv("programdata", root.path().string());
-  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(Text(Levels(root.path())[2]));
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(Text(LogFolderLevels(root.path())[2]));
   EXPECT_TRUE(fs::exists(behind / kOldLog));
 }
 

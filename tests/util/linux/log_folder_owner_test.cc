@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -21,35 +22,15 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::Contains;
+using testing::kOldLog;
 using testing::LogCapture;
+using testing::LogFolderLevels;
+using testing::MakeOldLog;
 using testing::TempDir;
 
 constexpr uid_t kNobody = 65534;
-constexpr const char* kOldLog = "tessary_brevane_monitor_VK20T_2023-01-02_16.00.45.log";
 constexpr const char* kOtherOwner =
     "is owned by another account than the system, the administrators or the service";
-
-void MakeOldLog(const fs::path& path) {
-  std::ofstream(path, std::ios::binary) << "old";
-  fs::last_write_time(path, fs::file_time_type::clock::now() - std::chrono::hours(48));
-}
-
-std::vector<fs::path> Levels(const fs::path& root) {
-  const fs::path company = root / LogHelper::kCompanyFolder;
-  const fs::path product = company / LogHelper::kProductFolder;
-  return {company, product, product / LogHelper::kLogSubFolder};
-}
-
-// Starts logging under `root` and returns what start-up wrote to standard error; *logging
-// tells whether a log file was opened.
-std::string StartUp(const fs::path& root, bool* logging) {
-  testing::SetEnv("programdata", root.string());
-  ::testing::internal::CaptureStderr();
-  LogHelper::InitLogger();
-  *logging = !LogHelper::CurrentLogFilePath().empty();
-  LogHelper::Shutdown();
-  return ::testing::internal::GetCapturedStderr();
-}
 
 TEST(LogFolderOwnerTest, StartUpRefusesALevelOfAnotherAccountOrThatOthersMayWrite) {
   if (::geteuid() != 0) {
@@ -71,13 +52,13 @@ TEST(LogFolderOwnerTest, StartUpRefusesALevelOfAnotherAccountOrThatOthersMayWrit
     SCOPED_TRACE(c.level);
     SCOPED_TRACE(c.mode);
     TempDir root;
-    const std::vector<fs::path> levels = Levels(root.path());
+    const std::vector<fs::path> levels = LogFolderLevels(root.path());
     fs::create_directories(levels[c.level]);
     ASSERT_EQ(::chown(levels[c.level].c_str(), c.owner, 0), 0);
     ASSERT_EQ(::chmod(levels[c.level].c_str(), c.mode), 0);
     MakeOldLog(levels[c.level] / kOldLog);
     bool logging = true;
-    const std::string err = StartUp(root.path(), &logging);
+    const std::string err = testing::StartUpLogging(root.path().string(), &logging);
     EXPECT_FALSE(logging);
     EXPECT_EQ(err, "halvorn: log folder " + levels[c.level].string() + " " + c.reason +
                        "; logging and the folder trim are off\n");
@@ -114,11 +95,11 @@ TEST(LogFolderOwnerTest, StartUpMakesLevelsReadableByAllWritableByItsAccountOnly
     TempDir root;
     const mode_t before = ::umask(mask);
     bool logging = false;
-    const std::string err = StartUp(root.path(), &logging);
+    const std::string err = testing::StartUpLogging(root.path().string(), &logging);
     ::umask(before);
     EXPECT_EQ(err, "");
     EXPECT_TRUE(logging);
-    for (const fs::path& level : Levels(root.path())) {
+    for (const fs::path& level : LogFolderLevels(root.path())) {
       struct stat st {};
       ASSERT_EQ(::lstat(level.c_str(), &st), 0) << level;
       EXPECT_EQ(st.st_mode & 07777, 0755u) << level;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -20,9 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
+using testing::kOldLog;
 using testing::LogCapture;
-
-constexpr const char* kOldLog = "tessary_brevane_monitor_VK20T_2023-01-02_16.00.45.log";
 
 class LogFolderLinkWinTest : public ::testing::Test {
  protected:
@@ -46,13 +46,8 @@ TEST_F(LogFolderLinkWinTest, TheLinksAreReparsePoints) {
 }
 
 TEST_F(LogFolderLinkWinTest, StartUpWritesNothingThroughALinkedLevel) {
-  testing::SetEnv("programdata", links_ + "\\root");
-  ::testing::internal::CaptureStderr();
-  LogHelper::InitLogger();
-  const bool logging = !LogHelper::CurrentLogFilePath().empty();
-  LogHelper::Print(LogInfo, "t", "a line for the log");
-  LogHelper::Shutdown();
-  const std::string err = ::testing::internal::GetCapturedStderr();
+  bool logging = true;
+  const std::string err = testing::StartUpLogging(links_ + "\\root", &logging);
   EXPECT_FALSE(logging);
   EXPECT_EQ(err, "halvorn: log folder " + links_ +
                      "\\root\\Tessary Wireless Inc is a junction or symbolic link; logging and "
