@@ -1,10 +1,16 @@
 // One GetMbimCfun round trip through the helper and the Linux runtime against the simulated
-// modem, beside the same work done with bare libmbim calls on the same modem, and one stock
+// modem, beside bare libmbim calls on a second simulated modem, and one stock
 // `mbimcli --noop` run for scale. Prints median wall times and their ratios.
 //
-// A GetMbimCfun opens the port, asks for the device services, sends the query and closes the
-// port. The bare figures are the same four steps from a plain libmbim client, and one bare
-// command on a port that is already open.
+// The runtime keeps the port open, so a GetMbimCfun after the first sends the query alone (the
+// port was opened and its device services read once). The bare figures are one command on a
+// port that is already open, and a whole open, device services, query and close from a plain
+// libmbim client. Each modem has one opener: a second one would read the other's answers.
+//
+// Then, for each misbehaviour of the simulated modem that hits one call (an OPEN or CLOSE
+// never answered, a garbled answer, no answer, a late answer), the wall time and result of
+// the call it hits and of the call after it, on a fresh modem each. `bench_mbim faults` runs
+// only these.
 
 #include <sys/wait.h>
 #include <unistd.h>
@@ -66,21 +72,75 @@ double RunMicros(const std::string& command) {
 
 }  // namespace
 
-int main() {
+// One call through the helper: its result and wall time.
+struct Timed {
+  bool ok;
+  double seconds;
+};
+
+Timed TimeCall(const std::function<bool()>& call) {
+  const Clock::time_point start = Clock::now();
+  const bool ok = call();
+  return {ok, std::chrono::duration<double>(Clock::now() - start).count()};
+}
+
+// Each fault hits the first OPEN, CLOSE or radio-level command; `then_set` makes the second
+// call a SetMbimCfun (the call a late query answer could complete).
+int RunFaults() {
+  using halvorn::mbimsim::Fault;
+  struct Case {
+    const char* name;
+    Fault fault;
+    bool then_set;
+  } cases[] = {
+      {"OPEN never answered", Fault::kSilentOpen, false},
+      {"CLOSE never answered", Fault::kSilentClose, false},
+      {"garbled answer to the query", Fault::kGarbled, false},
+      {"query never answered", Fault::kNoAnswer, false},
+      {"query answered late, then a set", Fault::kLateAnswer, true},
+  };
+  halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), nullptr);
+  std::printf("one call per modem fault (seconds, result):\n");
+  for (const Case& c : cases) {
+    halvorn::mbimsim::ModemOptions options;
+    options.initial_level = 4;
+    options.fault = c.fault;
+    options.fault_count = c.fault == Fault::kLateAnswer ? 2 : 1;
+    halvorn::mbimsim::Simulator simulator(options);
+    std::string error;
+    if (!simulator.Start(&error)) {
+      std::fprintf(stderr, "simulator: %s\n", error.c_str());
+      return 1;
+    }
+    setenv(halvorn::mbn_linux::kPortVariable, simulator.device_path().c_str(), 1);
+    std::int32_t level = 0;
+    const Timed hit = TimeCall([&] { return helper.GetMbimCfun(&level); });
+    const Timed next =
+        TimeCall([&] { return c.then_set ? helper.SetMbimCfun() : helper.GetMbimCfun(&level); });
+    std::printf("  %-34s the call it hits %6.2f s %-5s  the next call %6.2f s %s\n", c.name,
+                hit.seconds, hit.ok ? "true" : "false", next.seconds, next.ok ? "true" : "false");
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
+  setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
+  if (argc > 1 && std::string(argv[1]) == "faults") {
+    return RunFaults();
+  }
   halvorn::mbimsim::ModemOptions options;
   options.initial_level = 4;
-  halvorn::mbimsim::Simulator simulator(options);
+  halvorn::mbimsim::Simulator helper_modem(options);
+  halvorn::mbimsim::Simulator bare_modem(options);
   std::string error;
-  if (!simulator.Start(&error)) {
+  if (!helper_modem.Start(&error) || !bare_modem.Start(&error)) {
     std::fprintf(stderr, "simulator: %s\n", error.c_str());
     return 1;
   }
-  const std::string port = simulator.device_path();
-  setenv(halvorn::mbn_linux::kPortVariable, port.c_str(), 1);
-  setenv(halvorn::mbn_linux::kProxyVariable, "0", 1);
+  setenv(halvorn::mbn_linux::kPortVariable, helper_modem.device_path().c_str(), 1);
+  const std::string port = bare_modem.device_path();
 
   halvorn::CMbnWinRtHelper helper(halvorn::mbn_platform::DefaultRuntime(), nullptr);
-  std::unique_ptr<LibmbimClient> open_client;
   const std::vector<double> medians = MedianMicros({
       [&] {
         std::int32_t level = 0;
@@ -100,8 +160,9 @@ int main() {
   const double helper_us = medians[0];
   const double bare_sequence_us = medians[1];
 
-  // One command on a port that stays open, measured on its own (the port takes one opener).
-  open_client = LibmbimClient::Open(port, LibmbimClient::Route::kDirect, kTimeoutS, &error);
+  // One command on a port that stays open.
+  std::unique_ptr<LibmbimClient> open_client =
+      LibmbimClient::Open(port, LibmbimClient::Route::kDirect, kTimeoutS, &error);
   if (!open_client) {
     std::fprintf(stderr, "libmbim: %s\n", error.c_str());
     return 1;
@@ -114,20 +175,18 @@ int main() {
   open_client.reset();
   const double mbimcli_us = RunMicros("mbimcli -d " + port + " --noop >/dev/null 2>&1");
 
-  std::printf("rounds per figure: %d, medians (simulated modem on %s, opened directly)\n", kRounds,
-              port.c_str());
-  std::printf("GetMbimCfun through the helper:                  %9.1f us\n", helper_us);
-  std::printf("bare libmbim, same steps (open, services, query, close): %9.1f us\n",
-              bare_sequence_us);
-  std::printf("bare libmbim, one query on an open port:         %9.1f us\n", bare_command_us);
-  std::printf("helper / bare same steps:                        %9.3f\n",
-              helper_us / bare_sequence_us);
-  std::printf("helper / bare one command:                       %9.3f\n",
+  std::printf("rounds per figure: %d, medians (simulated modems, opened directly)\n", kRounds);
+  std::printf("GetMbimCfun through the helper (port kept open):  %9.1f us\n", helper_us);
+  std::printf("bare libmbim, one query on an open port:          %9.1f us\n", bare_command_us);
+  std::printf("bare libmbim, open, services, query, close:       %9.1f us\n", bare_sequence_us);
+  std::printf("helper / bare one command:                        %9.3f\n",
               helper_us / bare_command_us);
+  std::printf("helper / bare open to close:                      %9.3f\n",
+              helper_us / bare_sequence_us);
   if (mbimcli_us >= 0) {
-    std::printf("one `mbimcli --noop` run (wall):                 %9.1f us\n", mbimcli_us);
+    std::printf("one `mbimcli --noop` run (wall):                  %9.1f us\n", mbimcli_us);
   } else {
     std::printf("one `mbimcli --noop` run: mbimcli did not run\n");
   }
-  return 0;
+  return RunFaults();
 }

@@ -1,16 +1,16 @@
 # Third-party dependencies, all from Debian packages.
 #
-# Linux: the packaged spdlog (compiled library) and fmt.
-# Windows: the same headers in header-only mode. Only the spdlog and fmt folders are put on
-# the include path (through a staging folder of links) so that no Linux system header is
-# ever picked up by the cross compiler.
+# Linux: the packaged spdlog (compiled library) and fmt; nlohmann-json (header-only).
+# Windows: the same headers, spdlog and fmt in header-only mode. Only the spdlog, fmt and
+# nlohmann folders are put on the include path (through a staging folder of links) so that no
+# Linux system header is ever picked up by the cross compiler.
 
 find_package(Threads REQUIRED)
 
 if(WIN32)
   set(_stage ${CMAKE_BINARY_DIR}/third_party/include)
   file(MAKE_DIRECTORY ${_stage})
-  foreach(_dir spdlog fmt)
+  foreach(_dir spdlog fmt nlohmann)
     if(NOT EXISTS /usr/include/${_dir})
       message(FATAL_ERROR "/usr/include/${_dir} is missing: run scripts/install-deps.sh")
     endif()
@@ -20,11 +20,16 @@ if(WIN32)
   target_include_directories(halvorn_spdlog SYSTEM INTERFACE ${_stage})
   target_compile_definitions(halvorn_spdlog INTERFACE SPDLOG_FMT_EXTERNAL FMT_HEADER_ONLY)
   target_link_libraries(halvorn_spdlog INTERFACE Threads::Threads)
+  add_library(halvorn_json INTERFACE)
+  target_include_directories(halvorn_json SYSTEM INTERFACE ${_stage})
 else()
   find_package(fmt REQUIRED)
   find_package(spdlog REQUIRED)
   add_library(halvorn_spdlog INTERFACE)
   target_link_libraries(halvorn_spdlog INTERFACE spdlog::spdlog fmt::fmt Threads::Threads)
+  find_package(nlohmann_json 3 REQUIRED)
+  add_library(halvorn_json INTERFACE)
+  target_link_libraries(halvorn_json INTERFACE nlohmann_json::nlohmann_json)
 endif()
 
 if(HALVORN_BUILD_TESTS)

@@ -10,12 +10,13 @@ PACKAGES=(
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   # libraries
   libspdlog-dev libfmt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
-  libsystemd-dev libudev-dev libglib2.0-dev libmbim-glib-dev
+  libsystemd-dev libudev-dev libglib2.0-dev libmbim-glib-dev nlohmann-json3-dev
   # test peers
   wine wine64 lldb libmbim-utils libmbim-proxy umockdev libumockdev-dev
-  python3 python3-dbusmock python3-dbus python3-gi dbus dbus-daemon util-linux procps
-  # the daemon's tests: journal files from the export format, the reader of its minidumps
-  systemd-journal-remote lldb
+  python3 python3-dbusmock python3-dbus python3-gi python3-jsonschema dbus dbus-daemon util-linux
+  procps
+  # the daemon's tests: journal files from the export format
+  systemd-journal-remote
   # packages: the .deb (debhelper, lintian), the MSI (wixl), a booted systemd for the .deb
   debhelper lintian fakeroot wixl systemd-container mmdebstrap
 )

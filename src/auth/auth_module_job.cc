@@ -1,10 +1,12 @@
 #include "auth/auth_module_job.h"
 
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
 
+#include "auth/auth_outcome.h"
 #include "auth/platform_verification.h"
 #include "auth/systeminfo.h"
 #include "device/device_helper.h"
@@ -55,68 +57,79 @@ bool RunAuthModuleJob(const AuthModuleCollaborators& with, bool* retry) {
   bool ignored_retry = false;
   bool& retry_flag = retry != nullptr ? *retry : ignored_retry;
   std::int32_t level = -1;
+  AuthFacts facts;
+  bool result = false;
+  // Once the facts so far settle the outcome, the run ends: the outcome's line, then (for an
+  // unreadable level) the wait, the retry flag and the result.
+  auto ended = [&] {
+    const std::optional<AuthOutcome> outcome = DecideAuthOutcome(facts);
+    if (!outcome) {
+      return false;
+    }
+    const AuthOutcomeRow& row = AuthOutcomeInfo(*outcome);
+    LogHelper::Print(row.log_code, kTag, "%s", row.message);
+    if (row.outcome == AuthOutcome::kLevelUnreadable) {
+      if (with.sleepMs) {
+        with.sleepMs(AuthModuleCollaborators::kCfunReadRetryWaitMs);
+      } else {
+        AuthModuleCollaborators::SleepMonotonicMs(AuthModuleCollaborators::kCfunReadRetryWaitMs);
+      }
+    }
+    if (row.retry) {
+      retry_flag = true;
+    }
+    result = row.result;
+    return true;
+  };
 
-  if (!Call(with.isMbimModemExist)) {
-    retry_flag = true;
-    LogHelper::Print(LogInfo, kTag, "MBIM Device is not exist.");
-    return false;
+  facts.modem_present = Call(with.isMbimModemExist);
+  if (ended()) {
+    return result;
   }
 
   std::uint8_t found = 0;
   if (with.isTessaryMBIMDevcieExist) {
     with.isTessaryMBIMDevcieExist(found);  // only the flag counts
   }
-  if (found == 0) {
-    retry_flag = true;
-    LogHelper::Print(LogInfo, kTag, "MBIM Device is not tessary device.");
-    return false;
+  facts.vendor_modem = found != 0;
+  if (ended()) {
+    return result;
   }
 
   const std::uint8_t disable_verify =
       with.readDWORDRegValue ? with.readDWORDRegValue(kAuthSettingsKey, kDisableVerifyValue) : 0;
-  const bool skip_checks = disable_verify == 1;
+  facts.disable_verify = disable_verify;
   LogHelper::Print(LogInfo, kTag, "Read %s = %d(%s)", platform::WideToNarrow(kDisableVerifyValue),
                    static_cast<int>(disable_verify),
-                   platform::WideToNarrow(skip_checks ? L"True" : L"False"));
+                   platform::WideToNarrow(ChecksDisabled(disable_verify) ? L"True" : L"False"));
 
-  if (!skip_checks) {
-    if (!Call(with.verifyPlatform)) {
-      LogHelper::Print(LogError, kTag, "Invalid Modem in this platform.");
-      return true;
+  if (!ChecksDisabled(disable_verify)) {
+    facts.platform_allows = Call(with.verifyPlatform);
+    if (ended()) {
+      return result;
     }
     LogHelper::Print(LogInfo, kTag, "Valid Modem in this platform.");
     LogHelper::Print(LogInfo, kTag, "VerifyPlatform pass");
 
-    if (!Call(with.isFccMode)) {
-      LogHelper::Print(LogError, kTag, "isFccMode = false  , exit");
-      return true;
+    facts.fcc_mode = Call(with.isFccMode);
+    if (ended()) {
+      return result;
     }
     LogHelper::Print(LogInfo, kTag, "isFccMode pass");
   }
 
-  if (!Call(with.getMbimCfun, &level)) {
-    LogHelper::Print(LogError, kTag, "GetMbimCfun failed, ReInit Mbim. Wait for retry!!!");
-    if (with.sleepMs) {
-      with.sleepMs(AuthModuleCollaborators::kCfunReadRetryWaitMs);
-    } else {
-      AuthModuleCollaborators::SleepMonotonicMs(AuthModuleCollaborators::kCfunReadRetryWaitMs);
-    }
-    retry_flag = true;
-    return true;
+  facts.level_read = Call(with.getMbimCfun, &level);
+  if (*facts.level_read) {
+    facts.level = level;
+    LogHelper::Print(LogInfo, kTag, "GetMbimCfun Mode : % d", level);
   }
-  LogHelper::Print(LogInfo, kTag, "GetMbimCfun Mode : % d", level);
-  if (level == 1) {
-    LogHelper::Print(LogInfo, kTag, "MBIM FUN 1!");
-    return true;
+  if (ended()) {
+    return result;
   }
 
-  if (Call(with.setMbimCfun)) {
-    LogHelper::Print(LogInfo, kTag, "SET MBIM FUN SUCCESS!");
-    return true;
-  }
-  LogHelper::Print(LogError, kTag, "SetMbimCfun failed, Wait for retry!!!");
-  retry_flag = true;
-  return true;
+  facts.level_set = Call(with.setMbimCfun);
+  ended();
+  return result;
 }
 
 }  // namespace halvorn

@@ -1,5 +1,6 @@
 #include "auth/platform_verification.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "auth/systeminfo.h"
@@ -51,15 +52,6 @@ bool EqualsIgnoringCase(const std::string& a, const char* b) {
   return b[i] == '\0';
 }
 
-bool IsListedModel(const std::string& system_version) {
-  for (const PlatformRow& row : kPlatformTable) {
-    if (EqualsIgnoringCase(system_version, row.model)) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // The text after the first `prefix` in `text`, at most 4 characters; empty when `prefix`
 // does not occur.
 std::string FieldAfter(const std::string& text, const char* prefix) {
@@ -74,6 +66,34 @@ std::string FieldAfter(const std::string& text, const char* prefix) {
 
 const std::array<PlatformRow, kPlatformRowCount>& PlatformTable() {
   return kPlatformTable;
+}
+
+std::string SystemVersionOf(const std::string& version, const std::string& family) {
+  return version.size() < kMinVersionLength ? version + family : version;
+}
+
+bool IsListedModel(const std::string& system_version) {
+  for (const PlatformRow& row : kPlatformTable) {
+    if (EqualsIgnoringCase(system_version, row.model)) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> AllowedModemIds(const std::string& system_version) {
+  std::vector<std::string> ids;
+  for (const PlatformRow& row : kPlatformTable) {
+    if (!EqualsIgnoringCase(system_version, row.model)) {
+      continue;
+    }
+    for (const char* id : row.modem_ids) {
+      if (std::find(ids.begin(), ids.end(), id) == ids.end()) {
+        ids.emplace_back(id);
+      }
+    }
+  }
+  return ids;
 }
 
 bool IsSupportModem(const std::string& system_version, const std::string& modem_id) {
@@ -126,10 +146,7 @@ bool parseDeviceHwid(const std::string& hwid, std::string& modem_id) {
 bool VerifyPlatform() {
   LogHelper::TraceEnter(kVerifyTag);
   Systeminfo info;
-  std::string system_version = info.version;
-  if (system_version.size() < kMinVersionLength) {
-    system_version += info.family;
-  }
+  const std::string system_version = SystemVersionOf(info.version, info.family);
   LogHelper::Print(LogInfo, kVerifyTag, "SMBIOS system version = %s", system_version);
 
   if (!IsListedModel(system_version)) {

@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace halvorn {
 
@@ -27,6 +28,18 @@ const std::array<PlatformRow, kPlatformRowCount>& PlatformTable();
 // Family appended when Version is shorter than 3 characters) is in no table row, or a row
 // of that model lists the modem id taken from the vendor device's hardware id.
 bool VerifyPlatform();
+
+// The laptop model string that verification compares: the SMBIOS Version, with the Family
+// appended when Version is shorter than 3 characters.
+std::string SystemVersionOf(const std::string& version, const std::string& family);
+
+// Whether some row names `system_version` (ASCII case ignored, whole string). A model in no
+// row is not restricted.
+bool IsListedModel(const std::string& system_version);
+
+// The modem ids that the rows of `system_version` list, in table order without repeats;
+// empty for a model in no row. Writes no log line.
+std::vector<std::string> AllowedModemIds(const std::string& system_version);
 
 // True when some row whose model equals `system_version` (ASCII case ignored, whole string)
 // lists `modem_id` (case ignored). Every row of the model is searched.

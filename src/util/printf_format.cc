@@ -1,12 +1,36 @@
 #include "util/printf_format.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 
 #include "util/platform.h"
 
 namespace halvorn {
+
+namespace {
+
+// `d` as a T: toward zero, saturating at T's limits; NaN gives 0. (A plain conversion of a
+// double that does not fit is undefined behaviour.)
+template <class T>
+T Saturating(double d) {
+  if (std::isnan(d)) {
+    return 0;
+  }
+  // Both limits are exact as doubles or round away from T's range (2^63, 2^64), so every d
+  // strictly between them truncates to a value of T.
+  if (d <= static_cast<double>(std::numeric_limits<T>::min())) {
+    return std::numeric_limits<T>::min();
+  }
+  if (d >= static_cast<double>(std::numeric_limits<T>::max())) {
+    return std::numeric_limits<T>::max();
+  }
+  return static_cast<T>(d);
+}
+
+}  // namespace
 
 std::int64_t PrintfArg::AsSigned() const {
   switch (kind_) {
@@ -15,7 +39,7 @@ std::int64_t PrintfArg::AsSigned() const {
     case Kind::kUnsigned:
       return static_cast<std::int64_t>(u_);
     case Kind::kDouble:
-      return static_cast<std::int64_t>(d_);
+      return Saturating<std::int64_t>(d_);
     case Kind::kPointer:
       return static_cast<std::int64_t>(reinterpret_cast<std::uintptr_t>(p_));
     default:
@@ -24,7 +48,14 @@ std::int64_t PrintfArg::AsSigned() const {
 }
 
 std::uint64_t PrintfArg::AsUnsigned() const {
-  return kind_ == Kind::kUnsigned ? u_ : static_cast<std::uint64_t>(AsSigned());
+  switch (kind_) {
+    case Kind::kUnsigned:
+      return u_;
+    case Kind::kDouble:
+      return Saturating<std::uint64_t>(d_);
+    default:
+      return static_cast<std::uint64_t>(AsSigned());
+  }
 }
 
 double PrintfArg::AsDouble() const {
@@ -61,9 +92,13 @@ namespace {
 
 enum class Width { k8, k16, k32, k64 };
 
+// Bound of a width or precision, written in the format or given by "*", so that no format
+// can ask for more than a few kilobytes of text per conversion.
+constexpr int kMaxWidth = 4096;
+
 // One conversion as parsed from the format: flags, width, precision, length, character.
 struct Conversion {
-  std::string flags;
+  std::string flags;   // each flag once, however often the format repeats it
   int width = -1;      // -1: none
   int precision = -1;  // -1: none
   Width size = Width::k32;
@@ -74,19 +109,19 @@ struct Conversion {
 // Formats a single value with a one-conversion format built from `cv`, `length` and `conv`.
 template <class T>
 void AppendOne(std::string& out, const Conversion& cv, const char* length, char conv, T value) {
-  char fmt[48];
-  std::string head = "%" + cv.flags;
+  std::string fmt = "%" + cv.flags;
   if (cv.width >= 0) {
-    head += std::to_string(cv.width);
+    fmt += std::to_string(cv.width);
   }
   if (cv.precision >= 0) {
-    head += "." + std::to_string(cv.precision);
+    fmt += "." + std::to_string(cv.precision);
   }
-  std::snprintf(fmt, sizeof fmt, "%s%s%c", head.c_str(), length, conv);
+  fmt += length;
+  fmt += conv;
   char stack[128];
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-  int n = std::snprintf(stack, sizeof stack, fmt, value);
+  int n = std::snprintf(stack, sizeof stack, fmt.c_str(), value);
   if (n < 0) {
     return;
   }
@@ -95,37 +130,49 @@ void AppendOne(std::string& out, const Conversion& cv, const char* length, char 
     return;
   }
   std::string big(static_cast<std::size_t>(n) + 1, '\0');
-  std::snprintf(big.data(), big.size(), fmt, value);
+  std::snprintf(big.data(), big.size(), fmt.c_str(), value);
 #pragma GCC diagnostic pop
   out.append(big.data(), static_cast<std::size_t>(n));
 }
 
-std::int64_t Narrow(std::int64_t v, Width w) {
-  switch (w) {
-    case Width::k8:
-      return static_cast<std::int8_t>(v);
-    case Width::k16:
-      return static_cast<std::int16_t>(v);
-    case Width::k32:
-      return static_cast<std::int32_t>(v);
-    case Width::k64:
-      return v;
+// An argument as T, the type of a conversion's size. An integer keeps its low-order bits, as
+// the C library reads an argument of the conversion's size; a double is converted by value and
+// saturates at T's limits (NaN gives 0, and below 0 an unsigned T gives 0).
+template <class T>
+T ArgAs(const PrintfArg& a) {
+  if (a.kind() == PrintfArg::Kind::kDouble) {
+    return Saturating<T>(a.AsDouble());
   }
-  return v;
+  return static_cast<T>(a.AsUnsigned());
 }
 
-std::uint64_t NarrowUnsigned(std::uint64_t v, Width w) {
+template <class T8, class T16, class T32, class T64>
+T64 ArgOfSize(const PrintfArg& a, Width w) {
   switch (w) {
     case Width::k8:
-      return static_cast<std::uint8_t>(v);
+      return ArgAs<T8>(a);
     case Width::k16:
-      return static_cast<std::uint16_t>(v);
+      return ArgAs<T16>(a);
     case Width::k32:
-      return static_cast<std::uint32_t>(v);
+      return ArgAs<T32>(a);
     case Width::k64:
-      return v;
+      break;
   }
-  return v;
+  return ArgAs<T64>(a);
+}
+
+// The argument of a signed or an unsigned conversion of size `w` (ArgAs).
+std::int64_t SignedArg(const PrintfArg& a, Width w) {
+  return ArgOfSize<std::int8_t, std::int16_t, std::int32_t, std::int64_t>(a, w);
+}
+
+std::uint64_t UnsignedArg(const PrintfArg& a, Width w) {
+  return ArgOfSize<std::uint8_t, std::uint16_t, std::uint32_t, std::uint64_t>(a, w);
+}
+
+// A "*" width or precision: an int (32 bits on both builds), or `missing` without an argument.
+std::int64_t StarArg(const PrintfArg* a, std::int64_t missing) {
+  return a != nullptr ? SignedArg(*a, Width::k32) : missing;
 }
 
 // Pads `text` to the conversion's width (strings and characters).
@@ -173,23 +220,28 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       continue;
     }
     Conversion cv;
+    auto add_flag = [&cv](char flag) {
+      if (cv.flags.find(flag) == std::string::npos) {
+        cv.flags.push_back(flag);
+      }
+    };
     while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
-      cv.flags.push_back(format[i++]);
+      add_flag(format[i++]);
     }
     if (i < n && format[i] == '*') {
       ++i;
-      const PrintfArg* a = take();
-      int w = a != nullptr ? static_cast<int>(a->AsSigned()) : 0;
+      // A negative width left-justifies; its size is taken in 64 bits, where INT_MIN's fits.
+      std::int64_t w = StarArg(take(), 0);
       if (w < 0) {
-        cv.flags.push_back('-');
+        add_flag('-');
         w = -w;
       }
-      cv.width = std::min(w, 4096);
+      cv.width = static_cast<int>(std::min<std::int64_t>(w, kMaxWidth));
     } else {
       int w = -1;
       while (i < n && format[i] >= '0' && format[i] <= '9') {
         w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
-        w = std::min(w, 4096);
+        w = std::min(w, kMaxWidth);
       }
       cv.width = w;
     }
@@ -197,13 +249,12 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       ++i;
       if (i < n && format[i] == '*') {
         ++i;
-        const PrintfArg* a = take();
-        int p = a != nullptr ? static_cast<int>(a->AsSigned()) : -1;
-        cv.precision = p < 0 ? -1 : std::min(p, 4096);
+        const std::int64_t p = StarArg(take(), -1);
+        cv.precision = p < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(p, kMaxWidth));
       } else {
         int p = 0;
         while (i < n && format[i] >= '0' && format[i] <= '9') {
-          p = std::min(p * 10 + (format[i++] - '0'), 4096);
+          p = std::min(p * 10 + (format[i++] - '0'), kMaxWidth);
         }
         cv.precision = p;
       }
@@ -260,7 +311,8 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'i': {
         const PrintfArg* a = take();
         if (a != nullptr) {
-          AppendOne(out, cv, "ll", 'd', static_cast<long long>(Narrow(a->AsSigned(), cv.size)));
+          std::erase(cv.flags, '#');  // means nothing here, and is undefined in the C library
+          AppendOne(out, cv, "ll", 'd', static_cast<long long>(SignedArg(*a, cv.size)));
         }
         break;
       }
@@ -270,8 +322,11 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       case 'X': {
         const PrintfArg* a = take();
         if (a != nullptr) {
+          if (cv.letter == 'u') {
+            std::erase(cv.flags, '#');
+          }
           AppendOne(out, cv, "ll", cv.letter,
-                    static_cast<unsigned long long>(NarrowUnsigned(a->AsUnsigned(), cv.size)));
+                    static_cast<unsigned long long>(UnsignedArg(*a, cv.size)));
         }
         break;
       }

@@ -58,6 +58,9 @@ class PrintfArg {
   constexpr PrintfArg(std::nullptr_t) : kind_(Kind::kPointer) {}        // NOLINT
 
   Kind kind() const { return kind_; }
+  // The value as an integer. A double is converted toward zero and saturates at the limits of
+  // the result type, NaN giving 0 (a plain conversion would be undefined when it does not
+  // fit); a pointer gives its address.
   std::int64_t AsSigned() const;
   std::uint64_t AsUnsigned() const;
   double AsDouble() const;
@@ -83,6 +86,12 @@ class PrintfArg {
 //   %lld %I64d %jd %zd ... 64-bit, %f %e %g %a double, %p 16 upper-case hex digits,
 //   %s narrow string, %ws %ls %S wide string (converted with the system code page).
 // A conversion without an argument writes nothing; "%n" is refused and writes nothing.
+// Every format and argument list gives defined text:
+//   - a double given to an integer conversion is taken by value and saturates at the limits of
+//     the conversion's type (NaN gives 0); an integer keeps its low-order bits;
+//   - a width or precision, written or given by "*" (an int; negative widths left-justify,
+//     INT_MIN included), is bounded to 4096;
+//   - a flag written any number of times counts once; "#" is dropped from %d, %i and %u.
 // Returns the formatted text; nothing is cut here.
 std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> args);
 

@@ -20,8 +20,12 @@
 #include "util/platform.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <chrono>
+#include <future>
 #endif
 
 namespace halvorn {
@@ -47,6 +51,44 @@ constexpr const char* kExport =
     "\r\n"
     "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Registry\\Sub]\r\n"
     "\"Deep\"=dword:00000002\r\n";
+
+// An export that changes what it wrote before, read in file order as an import applies it:
+// deleted values and keys (a key with its sub-keys) are gone, what is written again after a
+// deletion counts, and a key header may end in a backslash.
+constexpr const char* kEditingExport =
+    "Windows Registry Editor Version 5.00\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Edits]\r\n"
+    "\"Kept\"=dword:00000001\r\n"
+    "\"Deleted\"=dword:00000001\r\n"
+    "\"Rewritten\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Edits]\r\n"
+    "\"Deleted\"=-\r\n"
+    "\"Rewritten\"=-\r\n"
+    "\"Rewritten\"=dword:00000002\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone\\Sub]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone Too]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Gone]\r\n"
+    "\"AfterDeletion\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again]\r\n"
+    "\"Old\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again\\]\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Again]\r\n"
+    "\"New\"=dword:00000001\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Parent\\Child]\r\n"
+    "\"One\"=dword:00000001\r\n"
+    "[-HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Parent\\Child]\r\n"
+    "\r\n"
+    "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvorn Test\\Slash\\]\r\n"
+    "\"One\"=dword:00000001\r\n";
 
 // regedit's own export encoding: UTF-16LE with a byte-order mark.
 std::string Utf16LeWithBom(const std::string& ascii) {
@@ -86,7 +128,7 @@ struct Case {
   std::vector<std::string> result_lines;
 };
 
-const std::vector<Case>& Cases() {
+const std::vector<Case>& ExportCases() {
   static const std::vector<Case> cases = {
       {"SOFTWARE\\Halvorn Test\\Registry", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
       // Only the low-order byte counts.
@@ -134,8 +176,45 @@ const std::vector<Case>& Cases() {
   return cases;
 }
 
-void ExpectEveryCase() {
-  for (const Case& c : Cases()) {
+// What kEditingExport leaves.
+const std::vector<Case>& EditingExportCases() {
+  static const std::vector<Case> cases = {
+      {"SOFTWARE\\Halvorn Test\\Edits", "Kept", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      {"SOFTWARE\\Halvorn Test\\Edits",
+       "Deleted",
+       0,
+       {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Edits",
+       "Rewritten",
+       2,
+       {"T e :   RegQueryValueEx success, ret = 2"}},
+      // The deleted key, its sub-key and a value written under its deletion header.
+      {"SOFTWARE\\Halvorn Test\\Gone", "One", 0, {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Gone\\Sub",
+       "One",
+       0,
+       {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Gone",
+       "AfterDeletion",
+       0,
+       {"T e :   RegOpenKeyEx FAIL ,ERROR code = 2"}},
+      // A key whose name merely begins with the deleted one stays.
+      {"SOFTWARE\\Halvorn Test\\Gone Too", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      // Made again after its deletion: only the new values.
+      {"SOFTWARE\\Halvorn Test\\Again", "Old", 0, {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Again", "New", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+      // Deleting a sub-key leaves the key that writing it made.
+      {"SOFTWARE\\Halvorn Test\\Parent",
+       "One",
+       0,
+       {"T e :   RegQueryValueEx FAIL ,ERROR code = 2"}},
+      {"SOFTWARE\\Halvorn Test\\Slash", "One", 1, {"T e :   RegQueryValueEx success, ret = 1"}},
+  };
+  return cases;
+}
+
+void ExpectEveryCase(const std::vector<Case>& cases) {
+  for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.sub_key) + " / " + c.name);
     std::vector<std::string> expected = {kEnter, ParameterLine(c.sub_key, c.name)};
     expected.insert(expected.end(), c.result_lines.begin(), c.result_lines.end());
@@ -169,12 +248,17 @@ class RegistryTest : public ::testing::Test {
 
 TEST_F(RegistryTest, ValuesImportedFromAnAnsiExport) {
   ASSERT_NO_FATAL_FAILURE(Import(kExport));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
 }
 
 TEST_F(RegistryTest, ValuesImportedFromAUtf16Export) {
   ASSERT_NO_FATAL_FAILURE(Import(Utf16LeWithBom(kExport)));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
+}
+
+TEST_F(RegistryTest, DeletionsOfAnImportedExportApplyInFileOrder) {
+  ASSERT_NO_FATAL_FAILURE(Import(kEditingExport));
+  ExpectEveryCase(EditingExportCases());
 }
 
 TEST_F(RegistryTest, ValuesAddedOneByOne) {
@@ -249,7 +333,7 @@ TEST_F(RegistryTest, ValuesOfAnAnsiExport) {
     GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
   }
   Write(kExport);
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
 }
 
 TEST_F(RegistryTest, ValuesOfAUtf16ExportWithByteOrderMark) {
@@ -257,7 +341,17 @@ TEST_F(RegistryTest, ValuesOfAUtf16ExportWithByteOrderMark) {
     GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
   }
   Write(Utf16LeWithBom(kExport));
-  ExpectEveryCase();
+  ExpectEveryCase(ExportCases());
+}
+
+// The same file imported on Windows leaves the same values: a setting written and later
+// deleted is not there (IsDisableVerify so deleted keeps the checks on).
+TEST_F(RegistryTest, DeletionsOfTheFileApplyInFileOrder) {
+  if (!IsRoot()) {
+    GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
+  }
+  Write(kEditingExport);
+  ExpectEveryCase(EditingExportCases());
 }
 
 TEST_F(RegistryTest, UnreadableOrDamagedFileReadsAsNoKey) {
@@ -316,41 +410,72 @@ TEST_F(RegistryTest, FileNotOwnedByRootIsRefused) {
       ElementsAreArray(RefusedLines({IgnoredLine(), "T e :   RegOpenKeyEx FAIL ,ERROR code = 5"})));
 }
 
-TEST_F(RegistryTest, GroupOrOtherWritableOrLinkedFileIsRefused) {
+// Reads the value on another thread. A read that still waits after a minute, far beyond any
+// delay of a busy machine, is stuck in the open of the named pipe `fifo`: it is released by
+// opening the pipe for writing (again, for each open that waits), so that the test fails
+// instead of hanging.
+Read ReadReleasingAStuckOpen(const std::filesystem::path& fifo, bool* stuck) {
+  auto read = std::async(std::launch::async,
+                         [] { return ReadValue("SOFTWARE\\Halvorn Test\\Registry", "One"); });
+  *stuck = read.wait_for(std::chrono::minutes(1)) != std::future_status::ready;
+  while (read.wait_for(std::chrono::milliseconds(10)) != std::future_status::ready) {
+    const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (writer >= 0) {
+      ::close(writer);
+    }
+  }
+  return read.get();
+}
+
+TEST_F(RegistryTest, GroupOrOtherWritableLinkOrPipeIsRefusedWithItsReason) {
   if (!IsRoot()) {
     GTEST_SKIP() << "needs root: only a root-owned file gets as far as its mode";
   }
   const std::filesystem::path real = dir_.path() / "real.reg";
+  enum class Kind { kFile, kLink, kPipe };
   struct ModeCase {
     const char* name;
     mode_t mode;
-    bool through_link;
-    bool ignored_line;  // refused after opening, with its own line
+    Kind kind;
   };
   const ModeCase cases[] = {
-      {"group-writable", 0664, false, true},
-      {"other-writable", 0646, false, true},
-      // A link is not followed, even to a file that would be trusted: the open fails.
-      {"symbolic link", 0644, true, false},
+      {"group-writable", 0664, Kind::kFile},
+      {"other-writable", 0646, Kind::kFile},
+      // A link is not followed, even to a file that would be trusted.
+      {"symbolic link", 0644, Kind::kLink},
+      // Nothing ever writes to the pipe: opening it must not wait for a writer.
+      {"named pipe", 0644, Kind::kPipe},
   };
   for (const ModeCase& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove(file_);
-    if (c.through_link) {
-      WriteFile(real, kExport);
-      ::chmod(real.c_str(), c.mode);
-      std::filesystem::create_symlink(real, file_);
-    } else {
-      Write(kExport);
-      ::chmod(file_.c_str(), c.mode);
+    std::string refusal = IgnoredLine();
+    bool stuck = false;
+    Read read;
+    switch (c.kind) {
+      case Kind::kFile:
+        Write(kExport);
+        ::chmod(file_.c_str(), c.mode);
+        read = ReadValue("SOFTWARE\\Halvorn Test\\Registry", "One");
+        break;
+      case Kind::kLink:
+        WriteFile(real, kExport);
+        ::chmod(real.c_str(), c.mode);
+        std::filesystem::create_symlink(real, file_);
+        refusal = "T e :   registry file " + file_.string() +
+                  " is a symbolic link, which is not followed: ignored";
+        read = ReadValue("SOFTWARE\\Halvorn Test\\Registry", "One");
+        break;
+      case Kind::kPipe:
+        ASSERT_EQ(::mkfifo(file_.c_str(), c.mode), 0);
+        read = ReadReleasingAStuckOpen(file_, &stuck);
+        break;
     }
-    std::vector<std::string> middle = {"T e :   RegOpenKeyEx FAIL ,ERROR code = 5"};
-    if (c.ignored_line) {
-      middle.insert(middle.begin(), IgnoredLine());
-    }
-    Read read = ReadValue("SOFTWARE\\Halvorn Test\\Registry", "One");
+    EXPECT_FALSE(stuck) << "opening the registry file waited for a writer";
     EXPECT_EQ(read.value, 0);
-    EXPECT_THAT(read.lines, ElementsAreArray(RefusedLines(middle)));
+    EXPECT_THAT(
+        read.lines,
+        ElementsAreArray(RefusedLines({refusal, "T e :   RegOpenKeyEx FAIL ,ERROR code = 5"})));
   }
 }
 

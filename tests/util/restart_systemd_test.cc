@@ -1,9 +1,10 @@
 // The restart against systemd's D-Bus interface, as played by python3-dbusmock's systemd
-// template on a private bus that each test starts for itself (DBUS_SYSTEM_BUS_ADDRESS points
-// the real backend at it). Checks the calls systemd receives, in order, the transient unit
-// that would carry out the restart, and the log lines. Needs dbus-daemon and Debian's
-// python3 with dbusmock; skipped, with the reason, without them.
+// template on a private bus that each test starts for itself (support/linux/systemd_mock.h;
+// DBUS_SYSTEM_BUS_ADDRESS points the real backend at it). Checks the calls systemd receives, in
+// order, the transient unit that would carry out the restart, and the log lines. Needs dbus-daemon
+// and Debian's python3 with dbusmock; skipped, with the reason, without them.
 
+#include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
@@ -19,10 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "support/linux/dbus_mock.h"
+#include "support/linux/systemd_mock.h"
 #include "support/log_capture.h"
 #include "util/common_util.h"
-#include "util/linux/sd_bus_owners.h"
 
 namespace halvorn {
 namespace {
@@ -31,10 +31,11 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using ::testing::IsEmpty;
 
-constexpr const char* kSystemd = "org.freedesktop.systemd1";
-constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
-constexpr const char* kManager = "org.freedesktop.systemd1.Manager";
-constexpr const char* kMock = "org.freedesktop.DBus.Mock";
+using testing::kDbusMock;
+using testing::kSystemd;
+constexpr const char* kManagerPath = testing::kSystemdManagerPath;
+constexpr const char* kManager = testing::kSystemdManager;
+constexpr const char* kMock = kDbusMock;
 constexpr const char* kUnit = "TessaryCorvexSVC.service";
 constexpr const char* kUnitPath = "/org/freedesktop/systemd1/unit/TessaryCorvexSVC_service";
 
@@ -92,78 +93,16 @@ std::vector<std::string> ReadTransientProperties(sd_bus_message* m) {
   return out;
 }
 
-class RestartSystemdTest : public ::testing::Test {
+class RestartSystemdTest : public testing::SystemdMockTest {
  protected:
-  void SetUp() override {
-    bool skip = false;
-    const std::string error = mock_.Start("systemd", kSystemd, &skip);
-    if (skip) {
-      GTEST_SKIP() << error;
-    }
-    ASSERT_EQ(error, "");
-    ASSERT_NO_FATAL_FAILURE(AddLoadUnit());
-  }
-
-  // LoadUnit as systemd answers it (the template lacks it): the unit's object, also for a
-  // unit that is not installed, whose LoadState then reads "not-found".
-  void AddLoadUnit() {
-    MockCall(kManagerPath, "AddMethod", "sssss", kManager, "LoadUnit", "s", "o",
-             "name = args[0]\n"
-             "if name not in self.units:\n"
-             "    path = '/org/freedesktop/systemd1/unit/' + name.replace('.', '_')\n"
-             "    self.AddObject(path, 'org.freedesktop.systemd1.Unit',\n"
-             "                   {'Id': name, 'LoadState': 'not-found',\n"
-             "                    'ActiveState': 'inactive'}, [])\n"
-             "    self.units[name] = path\n"
-             "ret = self.units[name]\n");
-  }
-
-  template <class... Args>
-  void MockCall(const char* path, const char* method, const char* types, Args... args) {
-    ScopedBusError error;
-    sd_bus_message* reply = nullptr;
-    int r = sd_bus_call_method(mock_.bus(), kSystemd, path, kMock, method, error.get(), &reply,
-                               types, args...);
-    ScopedMessage owned(reply);
-    ASSERT_GE(r, 0) << method << ": " << error.text();
-  }
-
   // The installed unit, with the main process id systemd reports for it.
-  void InstallUnit(std::uint32_t main_pid) {
-    ASSERT_NO_FATAL_FAILURE(MockCall(kManagerPath, "AddMockUnit", "s", kUnit));
-    ASSERT_NO_FATAL_FAILURE(MockCall(kUnitPath, "AddProperty", "ssv",
-                                     "org.freedesktop.systemd1.Service", "MainPID", "u", main_pid));
-  }
-
-  // Method calls systemd received from here on: the log file's lines without their time
-  // stamps, cut before the first array argument. The failures and signals the mock logs are
-  // not calls.
-  void MarkCalls() { calls_offset_ = std::filesystem::file_size(mock_.calls_log()); }
-  std::vector<std::string> Calls() const {
-    std::ifstream in(mock_.calls_log());
-    in.seekg(static_cast<std::streamoff>(calls_offset_));
-    std::vector<std::string> calls;
-    std::string line;
-    while (std::getline(in, line)) {
-      line = line.substr(line.find(' ') + 1);
-      if (line.find(" raised: ") != std::string::npos || line.rfind("emit ", 0) == 0) {
-        continue;
-      }
-      // The mock's Get reads through its own GetAll, which logs as well.
-      if (!calls.empty() && line.rfind("GetAll ", 0) == 0 &&
-          calls.back().rfind("Get " + line.substr(7) + ".", 0) == 0) {
-        continue;
-      }
-      calls.push_back(line.substr(0, line.find(" [")));
-    }
-    return calls;
-  }
+  void InstallUnit(std::uint32_t main_pid) { SystemdMockTest::InstallUnit(kUnit, main_pid); }
 
   // The properties of every StartTransientUnit call the mock received.
   std::vector<std::vector<std::string>> TransientUnits() {
     ScopedBusError error;
     sd_bus_message* raw = nullptr;
-    int r = sd_bus_call_method(mock_.bus(), kSystemd, kManagerPath, kMock, "GetMethodCalls",
+    int r = sd_bus_call_method(bus_.get(), kSystemd, kManagerPath, kMock, "GetMethodCalls",
                                error.get(), &raw, "s", "StartTransientUnit");
     ScopedMessage reply(raw);
     std::vector<std::vector<std::string>> units;
@@ -196,10 +135,6 @@ class RestartSystemdTest : public ::testing::Test {
   static std::string RestartUnitName() {
     return "TessaryCorvexSVC-restart-" + std::to_string(::getpid()) + ".service";
   }
-
-  testing::TempDir dir_;
-  testing::DbusMock mock_;
-  std::uintmax_t calls_offset_ = 0;
 };
 
 constexpr const char* kProcessing = "T i :   RestartService Processing";

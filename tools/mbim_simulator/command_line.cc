@@ -51,7 +51,9 @@ bool ParseFault(std::string_view text, ModemOptions* modem) {
   for (const Simple& simple :
        {Simple{"none", Fault::kNone}, Simple{"no-answer", Fault::kNoAnswer},
         Simple{"wrong-tid", Fault::kWrongTransactionId}, Simple{"vanish", Fault::kVanish},
-        Simple{"refuse-set", Fault::kRefuseSet}, Simple{"ignore-set", Fault::kIgnoreSet}}) {
+        Simple{"refuse-set", Fault::kRefuseSet}, Simple{"ignore-set", Fault::kIgnoreSet},
+        Simple{"late", Fault::kLateAnswer}, Simple{"garble", Fault::kGarbled},
+        Simple{"silent-open", Fault::kSilentOpen}, Simple{"silent-close", Fault::kSilentClose}}) {
     if (kind == simple.name) {
       modem->fault = simple.fault;
       return !has_arg;
@@ -176,9 +178,15 @@ device vanishes (fault "vanish"). libmbim opens the path like a cdc-wdm port:
                          vanish          the port closes instead of answering
                          refuse-set      set answered "operation not allowed" (28)
                          ignore-set      set answered with success, level kept
+                         late            answered only with the next radio-level answer,
+                                         also after the host closed and reopened the port
+                         garble          answered with a length that announces 1024 bytes
+                                         more than follow (the stream is out of step)
+                         silent-open     OPEN never answered
+                         silent-close    CLOSE never answered
   --fault-on=WHICH     query, set or both (default): the commands that status, no-answer,
-                       delay, wrong-tid and vanish hit
-  --fault-count=N      the fault hits only the first N of those commands
+                       delay, wrong-tid, vanish, late and garble hit
+  --fault-count=N      the fault hits only the first N of those commands (or OPENs, CLOSEs)
   --no-vendor-service  the modem lacks the vendor service (not listed, not supported)
   --query-padding=N    N extra bytes after the level in query answers (answers longer than
                        the maximum control transfer go out in fragments)

@@ -129,6 +129,35 @@ std::optional<Message> ParseMessage(ByteSpan data) {
   return message;
 }
 
+std::optional<std::uint32_t> HeaderError(ByteSpan data, std::uint32_t max_length) {
+  if (data.size() < 8) {
+    return kErrorLengthMismatch;
+  }
+  const std::uint32_t type = GetU32(data, 0);
+  const std::uint32_t length = GetU32(data, 4);
+  if (length < kHeaderSize) {
+    return kErrorLengthMismatch;
+  }
+  if (length > max_length) {
+    return kErrorMaxTransfer;
+  }
+  switch (type) {
+    case kCloseMsg:
+      return length == kHeaderSize ? std::nullopt : std::optional(kErrorLengthMismatch);
+    case kOpenMsg:  // MaxControlTransfer
+    case kHostErrorMsg:
+    case kOpenDoneMsg:
+    case kCloseDoneMsg:
+    case kFunctionErrorMsg:  // a status or error code
+      return length == kHeaderSize + 4 ? std::nullopt : std::optional(kErrorLengthMismatch);
+    default:
+      if (HasFragmentHeader(type) && length < kHeaderSize + kFragmentHeaderSize) {
+        return kErrorLengthMismatch;
+      }
+      return std::nullopt;
+  }
+}
+
 Bytes EncodeMessage(std::uint32_t type, std::uint32_t transaction_id, ByteSpan body) {
   Bytes out;
   out.reserve(kHeaderSize + body.size());
@@ -271,6 +300,31 @@ Bytes DeviceServicesInfo(const std::vector<ServiceElement>& services,
   return out;
 }
 
+bool IsSubscribeList(ByteSpan info) {
+  constexpr std::uint64_t kEntryFixedSize = 16 + 4;  // DeviceServiceId, CidCount
+  if (info.size() < 4) {
+    return false;
+  }
+  // In 64 bits, so that no count, offset or size can wrap around.
+  const std::uint64_t count = GetU32(info, 0);
+  const std::uint64_t pairs_end = 4 + 8 * count;
+  if (pairs_end > info.size()) {
+    return false;
+  }
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::uint64_t offset = GetU32(info, 4 + 8 * i);
+    const std::uint64_t size = GetU32(info, 8 + 8 * i);
+    if (offset < pairs_end || size < kEntryFixedSize || offset + size > info.size()) {
+      return false;
+    }
+    const std::uint64_t cids = GetU32(info, static_cast<std::size_t>(offset) + 16);
+    if (kEntryFixedSize + 4 * cids > size) {
+      return false;
+    }
+  }
+  return true;
+}
+
 Bytes DeviceCapsInfo(const DeviceCaps& caps) {
   Bytes out;
   for (std::uint32_t value :
@@ -299,22 +353,41 @@ void MessageStream::Append(ByteSpan data) {
   PutBytes(buffer_, data);
 }
 
-std::optional<Bytes> MessageStream::Next() {
+std::optional<Bytes> MessageStream::Next(std::uint32_t max_length) {
+  if (skipping_ && !SkipToHeader(max_length)) {
+    return std::nullopt;
+  }
   if (buffer_.size() < 8) {
     return std::nullopt;
   }
-  const std::uint32_t length = GetU32(buffer_, 4);
-  if (length < kHeaderSize || length > kMaxMessageLength) {
-    discarded_ += buffer_.size();
-    buffer_.clear();
+  // Cut at the header when it cannot start a message, else at its length.
+  const bool refused = HeaderError(buffer_, max_length).has_value();
+  const std::size_t cut = refused ? kHeaderSize : std::size_t{GetU32(buffer_, 4)};
+  if (buffer_.size() < cut) {
     return std::nullopt;
   }
-  if (buffer_.size() < length) {
-    return std::nullopt;
-  }
-  Bytes message(buffer_.begin(), buffer_.begin() + length);
-  buffer_.erase(buffer_.begin(), buffer_.begin() + length);
+  skipping_ = refused;
+  Bytes message(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(cut));
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(cut));
   return message;
+}
+
+bool MessageStream::SkipToHeader(std::uint32_t max_length) {
+  auto known = [](std::uint32_t type) {
+    return (type >= kOpenMsg && type <= kHostErrorMsg) ||
+           (type >= kOpenDoneMsg && type <= kFunctionErrorMsg) || type == kIndicateStatusMsg;
+  };
+  std::size_t at = 0;
+  for (; at + 8 <= buffer_.size(); ++at) {
+    const ByteSpan rest = ByteSpan(buffer_).subspan(at);
+    if (known(GetU32(rest, 0)) && !HeaderError(rest, max_length)) {
+      skipping_ = false;
+      break;
+    }
+  }
+  discarded_ += at;
+  buffer_.erase(buffer_.begin(), buffer_.begin() + static_cast<std::ptrdiff_t>(at));
+  return !skipping_;
 }
 
 FragmentCollector::Result FragmentCollector::Add(const Message& fragment) {

@@ -49,6 +49,7 @@ inline constexpr std::uint32_t kErrorFragmentOutOfSequence = 2;
 inline constexpr std::uint32_t kErrorLengthMismatch = 3;
 inline constexpr std::uint32_t kErrorNotOpened = 5;
 inline constexpr std::uint32_t kErrorUnknown = 6;
+inline constexpr std::uint32_t kErrorMaxTransfer = 8;
 
 // Sizes of the fixed parts.
 inline constexpr std::size_t kHeaderSize = 12;         // type, length, transaction id
@@ -59,6 +60,9 @@ inline constexpr std::size_t kCommandFixedSize = 48;
 inline constexpr std::uint32_t kMinMaxControlTransfer = 64;
 // Longest message accepted from a stream; anything longer is garbage.
 inline constexpr std::uint32_t kMaxMessageLength = 64 * 1024;
+// Longest message the modem takes from the host, what a cdc-wdm device announces as its
+// maximum control message (libmbim assumes 4096 on a terminal, where it cannot ask).
+inline constexpr std::uint32_t kModemMaxControlMessage = 4096;
 
 // Basic Connect service, a289cc33-bcbb-8b4f-b6b0-133ec2aae6df.
 inline constexpr Uuid kBasicConnectService = {0xa2, 0x89, 0xcc, 0x33, 0xbc, 0xbb, 0x8b, 0x4f,
@@ -93,6 +97,14 @@ struct Message {
 // Parses exactly one message. Fails when `data` is shorter than the headers of its type or
 // its length field is not `data.size()`.
 std::optional<Message> ParseMessage(ByteSpan data);
+
+// Why the header at the start of `data` cannot start a message of its type that is at most
+// `max_length` bytes long: kErrorLengthMismatch when its length field is below the 12-byte
+// header, or not the one length of open, close, host-error and the fixed-size answers, or
+// leaves no room for the fragment header; kErrorMaxTransfer when it exceeds `max_length`.
+// Nothing when it can; types this code does not know are only held to the header and to
+// `max_length`. Fewer than 8 bytes, with no length field, are a length mismatch.
+std::optional<std::uint32_t> HeaderError(ByteSpan data, std::uint32_t max_length);
 
 // Encodes a message of a type without fragment header (open, close, the done messages of
 // open and close, errors).
@@ -153,6 +165,12 @@ struct ServiceElement {
 Bytes DeviceServicesInfo(const std::vector<ServiceElement>& services,
                          std::uint32_t max_dss_sessions);
 
+// True when `info` parses as the information buffer of a subscribe-list set
+// (MBIM_DEVICE_SERVICE_SUBSCRIBE_LIST): ElementCount, that many offset-size pairs, each
+// pointing, past the pairs and inside the buffer, to an event entry of a service UUID, a
+// CidCount and that many CIDs.
+bool IsSubscribeList(ByteSpan info);
+
 // What a device-caps query reports.
 struct DeviceCaps {
   std::uint32_t device_type = 1;     // embedded
@@ -174,21 +192,40 @@ struct DeviceCaps {
 Bytes DeviceCapsInfo(const DeviceCaps& caps);
 
 // Cuts a byte stream into whole messages by their length fields.
+//
+// On a cdc-wdm device every write of the host is one transfer on the USB control pipe, so the
+// device knows where a message it cannot take ends, answers it and meets the next write in
+// step. A pseudo-terminal keeps no write boundaries: one read may hold a bad header and the
+// command written after it, or half of either. So the stream resynchronises on its own: a
+// header that HeaderError() refuses comes out alone, as its 12 bytes (the header every MBIM
+// message starts with, and what a host that wrote just a bad header wrote), for the receiver
+// to answer under its transaction id; then bytes are skipped, and counted in discarded(),
+// until the next place where a header of a known type with a possible length starts. A host
+// that wrote a bare bad header loses nothing, one that wrote a damaged message loses only
+// that message, and the command written next is found whether it shares a read or not.
+// Trusting such a length instead would swallow the messages that follow it, and dropping
+// everything buffered would drop them too when they shared the read. A wrong length that is
+// possible for its type (a command claiming 100 bytes that has 49) cannot be told from the
+// bytes alone: it takes bytes of the next message, which the receiver then finds malformed.
 class MessageStream {
  public:
   void Append(ByteSpan data);
 
-  // The next whole message, once all its bytes have arrived. A header whose length cannot
-  // be a message (shorter than a header, longer than kMaxMessageLength) leaves no way to
-  // find the next message: everything buffered is dropped and counted in discarded().
-  std::optional<Bytes> Next();
+  // The next message, once all its bytes have arrived, or the 12 bytes of a header that
+  // cannot start a message of at most `max_length` bytes (its length field then disagrees
+  // with its size).
+  std::optional<Bytes> Next(std::uint32_t max_length = kMaxMessageLength);
 
   std::size_t buffered() const { return buffer_.size(); }
   std::size_t discarded() const { return discarded_; }
 
  private:
+  // Drops bytes up to the next possible header; false while none is in sight yet.
+  bool SkipToHeader(std::uint32_t max_length);
+
   Bytes buffer_;
   std::size_t discarded_ = 0;
+  bool skipping_ = false;  // after a bad header
 };
 
 // Gathers the fragments of one message, given in order.

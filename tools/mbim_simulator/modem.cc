@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <utility>
+#include <vector>
 
 namespace halvorn::mbimsim {
 
@@ -36,6 +37,11 @@ Modem::Modem(ModemOptions options)
       faults_left_(options_.fault_count) {}
 
 Reaction Modem::Handle(ByteSpan bytes) {
+  // A header that cannot start a message the modem takes (the message stream hands over
+  // such headers alone), then one whose length field disagrees with the bytes.
+  if (std::optional<std::uint32_t> error = HeaderError(bytes, kModemMaxControlMessage)) {
+    return Send(EncodeFunctionError(TransactionIdOf(bytes), *error));
+  }
   std::optional<Message> message = ParseMessage(bytes);
   if (!message) {
     return Send(EncodeFunctionError(TransactionIdOf(bytes), kErrorLengthMismatch));
@@ -43,14 +49,19 @@ Reaction Modem::Handle(ByteSpan bytes) {
   const std::uint32_t tid = message->transaction_id;
   switch (message->type) {
     case kOpenMsg: {
-      if (message->body.size() != 4) {
-        return Send(EncodeFunctionError(tid, kErrorLengthMismatch));
+      if (TakeMessageFault(Fault::kSilentOpen)) {
+        return {};
       }
+      // HeaderError() saw to the four bytes of MaxControlTransfer.
       const std::uint32_t requested = static_cast<std::uint32_t>(message->body[0]) |
                                       static_cast<std::uint32_t>(message->body[1]) << 8 |
                                       static_cast<std::uint32_t>(message->body[2]) << 16 |
                                       static_cast<std::uint32_t>(message->body[3]) << 24;
-      max_transfer_ = std::max(requested, kMinMaxControlTransfer);
+      if (requested < kMinMaxControlTransfer) {
+        // No answer could be cut to fit; the session stays as it was.
+        return Send(EncodeFunctionError(tid, kErrorMaxTransfer));
+      }
+      max_transfer_ = requested;
       open_ = true;
       partial_.clear();
       Reaction reaction = Send(EncodeOpenDone(tid, kStatusSuccess));
@@ -60,6 +71,9 @@ Reaction Modem::Handle(ByteSpan bytes) {
     case kCloseMsg:
       open_ = false;
       partial_.clear();
+      if (TakeMessageFault(Fault::kSilentClose)) {
+        return {};
+      }
       return Send(EncodeCloseDone(tid, kStatusSuccess));
     case kHostErrorMsg:
       // The host gave up on this transaction; so do we.
@@ -113,13 +127,20 @@ Reaction Modem::HandleCommand(std::uint32_t tid, const Command& command) {
       return Answer(tid, command, kStatusSuccess, DeviceServicesInfo(services, 0));
     }
     if (command.cid == kCidDeviceServiceSubscribeList && command.command_type == kCommandSet) {
-      // This modem sends no indications; it accepts any list and reports it back.
+      // This modem sends no indications; it accepts any well-formed list and reports it back.
+      if (!IsSubscribeList(command.data)) {
+        return Answer(tid, command, kStatusInvalidParameters);
+      }
       return Answer(tid, command, kStatusSuccess, command.data);
     }
   } else if (command.service == kVendorService && options_.vendor_service &&
              command.cid == kCidRadioLevel &&
              (command.command_type == kCommandQuery || command.command_type == kCommandSet)) {
-    return HandleRadioLevel(tid, command);
+    // Answers held back by the late fault go out first, ahead of this command's own.
+    std::vector<Bytes> late = std::exchange(held_, {});
+    Reaction reaction = HandleRadioLevel(tid, command);
+    reaction.messages.insert(reaction.messages.begin(), late.begin(), late.end());
+    return reaction;
   }
   return Answer(tid, command, kStatusNoDeviceSupport);
 }
@@ -149,6 +170,10 @@ Reaction Modem::HandleRadioLevel(std::uint32_t tid, const Command& command) {
     case Fault::kNone:
     case Fault::kDelay:
     case Fault::kWrongTransactionId:
+    case Fault::kLateAnswer:
+    case Fault::kGarbled:
+    case Fault::kSilentOpen:
+    case Fault::kSilentClose:
       break;
   }
 
@@ -175,6 +200,19 @@ Reaction Modem::HandleRadioLevel(std::uint32_t tid, const Command& command) {
   if (fault == Fault::kDelay) {
     reaction.delay = options_.delay;
   }
+  if (fault == Fault::kLateAnswer) {
+    held_.insert(held_.end(), reaction.messages.begin(), reaction.messages.end());
+    reaction.messages.clear();
+  }
+  if (fault == Fault::kGarbled && !reaction.messages.empty()) {
+    // The length field (bytes 4 to 7) claims more bytes than the message has: the host takes
+    // what follows on the stream as the rest of this message.
+    Bytes& first = reaction.messages.front();
+    const auto length = static_cast<std::uint32_t>(first.size() + kGarbledExtraLength);
+    for (int i = 0; i < 4; ++i) {
+      first[4 + i] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+  }
   return reaction;
 }
 
@@ -190,12 +228,25 @@ bool Modem::TakeFault(std::uint32_t command_type) {
     case Fault::kShortResponse:
       applies = command_type == kCommandQuery;
       break;
+    case Fault::kSilentOpen:
+    case Fault::kSilentClose:
+      return false;
     default:
       applies = options_.fault_target == FaultTarget::kBoth ||
                 (options_.fault_target == FaultTarget::kQuery) == (command_type == kCommandQuery);
       break;
   }
   if (!applies || faults_left_ == 0) {
+    return false;
+  }
+  if (faults_left_ > 0) {
+    --faults_left_;
+  }
+  return true;
+}
+
+bool Modem::TakeMessageFault(Fault fault) {
+  if (options_.fault != fault || faults_left_ == 0) {
     return false;
   }
   if (faults_left_ > 0) {

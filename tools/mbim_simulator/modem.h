@@ -27,9 +27,16 @@ enum class Fault {
   kVanish,              // the device disappears instead of answering
   kRefuseSet,           // set answered with "operation not allowed", level kept
   kIgnoreSet,           // set answered with success, level kept
+  kLateAnswer,          // handled at once; the answer goes out with the next radio-level answer
+  kGarbled,             // answered with a length field that announces more bytes than follow
+  kSilentOpen,          // OPEN never answered (the modem stays closed)
+  kSilentClose,         // CLOSE taken but never answered
 };
 
-// Which radio-level commands a fault hits.
+// How many bytes more than it carries a garbled answer announces.
+inline constexpr std::uint32_t kGarbledExtraLength = 1024;
+
+// Which radio-level commands a fault hits (the silent OPEN and CLOSE hit those messages).
 enum class FaultTarget { kQuery, kSet, kBoth };
 
 struct ModemOptions {
@@ -86,6 +93,8 @@ class Modem {
   Reaction HandleRadioLevel(std::uint32_t transaction_id, const Command& command);
   // True when the fault applies to this command (and counts it).
   bool TakeFault(std::uint32_t command_type);
+  // True when `fault` is the modem's fault and hits this OPEN or CLOSE (and counts it).
+  bool TakeMessageFault(Fault fault);
   Reaction Answer(std::uint32_t transaction_id,
                   const Command& command,
                   std::uint32_t status,
@@ -98,6 +107,9 @@ class Modem {
   int faults_left_;
   std::map<std::uint32_t, FragmentCollector> partial_;  // by transaction id
   std::vector<ReceivedCommand> received_;
+  // Answers held back by the late fault, in order; a new OPEN does not drop them, as a real
+  // device may still send what it was working on.
+  std::vector<Bytes> held_;
 };
 
 }  // namespace halvorn::mbimsim

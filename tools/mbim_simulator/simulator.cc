@@ -192,7 +192,8 @@ void Simulator::ReadFromHost() {
       return;  // EAGAIN: all read; EIO cannot happen while the slave side is held
     }
     stream_.Append(ByteSpan(buffer, static_cast<std::size_t>(n)));
-    while (std::optional<Bytes> message = stream_.Next()) {
+    const std::size_t skipped = stream_.discarded();
+    while (std::optional<Bytes> message = stream_.Next(kModemMaxControlMessage)) {
       Trace("host> ", *message);
       Reaction reaction;
       {
@@ -218,6 +219,10 @@ void Simulator::ReadFromHost() {
         Trace("modem>", out);
         output_.insert(output_.end(), out.begin(), out.end());
       }
+    }
+    if (trace_ && stream_.discarded() != skipped) {
+      trace_("host>  " + std::to_string(stream_.discarded() - skipped) +
+             " bytes skipped up to the next message header");
     }
   }
 }

@@ -33,8 +33,8 @@ class GlibThread {
 
   // Runs `start` on the GLib thread and waits until it, or a GLib callback it arranged,
   // calls the `done` it was given. `start` must arrange for `done` to be called exactly once
-  // (every libmbim operation it starts carries a timeout). Not to be called on the GLib
-  // thread itself.
+  // and soon (the runtime's waits carry a deadline of their own: libmbim's timeouts are not
+  // always kept). Not to be called on the GLib thread itself.
   template <class T>
   T Await(std::function<void(std::function<void(T)> done)> start) {
     struct Slot {

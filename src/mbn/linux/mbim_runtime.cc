@@ -1,7 +1,11 @@
 #include "mbn/linux/mbim_runtime.h"
 
+#include <sys/stat.h>
+
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -34,13 +38,97 @@ bool ProxyWanted() {
   return value == nullptr || std::strcmp(value, "0") != 0;
 }
 
-// One opening of the control port. Lives on the GLib thread only: created there by OpenPort
-// and destroyed there (by ClosePort or the owner's posted release).
-struct PortState {
+// The runtime numbers the commands it sends from here on; libmbim numbers its own OPEN and
+// CLOSE messages from 1 on each device, far below.
+constexpr std::uint32_t kFirstTransactionId = 0x10000;
+
+// The next transaction id: one count for the whole process that never restarts (after the
+// last 32-bit value it goes on at kFirstTransactionId).
+std::uint32_t NextTransactionId() {
+  static std::atomic<std::uint32_t> next{kFirstTransactionId};
+  std::uint32_t id = next.load();
+  std::uint32_t following = 0;
+  do {
+    following = id == std::numeric_limits<std::uint32_t>::max() ? kFirstTransactionId : id + 1;
+  } while (!next.compare_exchange_weak(id, following));
+  return id;
+}
+
+// Which device node a path names (through links), so that a new device at the same path is
+// told from the one that was opened.
+struct NodeIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  dev_t node = 0;
+  bool operator==(const NodeIdentity&) const = default;
+};
+
+std::optional<NodeIdentity> IdentityOf(const std::string& path) {
+  struct stat info {};
+  if (::stat(path.c_str(), &info) != 0) {
+    return std::nullopt;
+  }
+  return NodeIdentity{info.st_dev, info.st_ino, info.st_rdev};
+}
+
+bool IsGiveUp(const GError* error) {
+  return g_error_matches(error, MBIM_CORE_ERROR, MBIM_CORE_ERROR_ABORTED) ||
+         g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+}
+
+// One opening of the control port: an open libmbim device. GLib thread only.
+struct Opening {
+  Opening(std::string port_path, bool through_proxy, NodeIdentity node)
+      : path(std::move(port_path)), proxy(through_proxy), identity(node) {
+    static std::atomic<std::uint64_t> last_id{0};
+    id = ++last_id;
+  }
+  Opening(const Opening&) = delete;
+  Opening& operator=(const Opening&) = delete;
+  ~Opening() { Drop(); }
+
+  // Watches the device for its removal and for its report that it is not opened.
+  void Watch() {
+    removed_handler = g_signal_connect(device.get(), MBIM_DEVICE_SIGNAL_REMOVED,
+                                       G_CALLBACK(&Opening::OnRemoved), this);
+    error_handler = g_signal_connect(device.get(), MBIM_DEVICE_SIGNAL_ERROR,
+                                     G_CALLBACK(&Opening::OnError), this);
+  }
+
+  // Closes the device without the MBIM close (nothing waits for a device that may not
+  // answer). Commands still pending in libmbim end by their own timeout; libmbim holds the
+  // device for them.
+  void Drop() {
+    usable = false;
+    if (!device) {
+      return;
+    }
+    for (gulong* handler : {&removed_handler, &error_handler}) {
+      if (*handler != 0) {
+        g_signal_handler_disconnect(device.get(), *handler);
+        *handler = 0;
+      }
+    }
+    mbim_device_close_force(device.get(), nullptr);
+  }
+
+  static void OnRemoved(MbimDevice*, gpointer self) { static_cast<Opening*>(self)->usable = false; }
+  static void OnError(MbimDevice*, GError* error, gpointer self) {
+    if (g_error_matches(error, MBIM_PROTOCOL_ERROR, MBIM_PROTOCOL_ERROR_NOT_OPENED)) {
+      static_cast<Opening*>(self)->usable = false;
+    }
+  }
+
+  const std::string path;
+  const bool proxy;
+  const NodeIdentity identity;
+  std::uint64_t id = 0;
   GObjectPtr<MbimDevice> device;
-  // Cancels every command sent over this opening, so that closing never leaves a command to
-  // libmbim's own timeout (which would outlive the opening).
-  GObjectPtr<GCancellable> cancellable{g_cancellable_new()};
+  // The modem's device services, read once per opening.
+  std::optional<std::vector<MbimUuid>> services;
+  bool usable = true;
+  gulong removed_handler = 0;
+  gulong error_handler = 0;
 };
 
 // One command, shared by the pending command, libmbim's completion and the helper's callback.
@@ -57,6 +145,21 @@ struct CommandState {
 
   // GLib thread only.
   std::function<void(AsyncStatus)> on_done;
+  GObjectPtr<GCancellable> cancellable;  // while libmbim has the command
+
+  bool IsFinished() {
+    std::lock_guard<std::mutex> hold(lock);
+    return finished;
+  }
+  void Finish(AsyncStatus final_status,
+              std::uint32_t final_code = 0,
+              std::vector<std::uint8_t> data = {}) {
+    std::lock_guard<std::mutex> hold(lock);
+    finished = true;
+    status = final_status;
+    status_code = final_code;
+    response = std::move(data);
+  }
 };
 
 // Calls the registered callback once the command has finished; GLib thread only.
@@ -104,10 +207,17 @@ bool ReadDone(MbimMessage* message,
   return true;
 }
 
+// What libmbim's completion of a vendor command needs: the command and the opening it went out
+// on.
+struct SentCommand {
+  std::shared_ptr<CommandState> state;
+  std::shared_ptr<Opening> opening;
+};
+
 void OnCommandDone(GObject* source, GAsyncResult* result, gpointer user_data) {
-  std::unique_ptr<std::shared_ptr<CommandState>> holder(
-      static_cast<std::shared_ptr<CommandState>*>(user_data));
-  CommandState& state = **holder;
+  std::unique_ptr<SentCommand> sent(static_cast<SentCommand*>(user_data));
+  CommandState& state = *sent->state;
+  state.cancellable.reset();
   GError* failure = nullptr;
   MessagePtr message(mbim_device_command_finish(MBIM_DEVICE(source), result, &failure));
   ErrorPtr error(failure);
@@ -116,21 +226,17 @@ void OnCommandDone(GObject* source, GAsyncResult* result, gpointer user_data) {
   std::uint32_t status_code = 0;
   std::vector<std::uint8_t> data;
   if (!message) {
-    if (g_error_matches(error.get(), MBIM_CORE_ERROR, MBIM_CORE_ERROR_ABORTED) ||
-        g_error_matches(error.get(), G_IO_ERROR, G_IO_ERROR_CANCELLED)) {
+    if (IsGiveUp(error.get())) {
       status = AsyncStatus::kCanceled;
+    } else if (!g_error_matches(error.get(), MBIM_CORE_ERROR, MBIM_CORE_ERROR_TIMEOUT)) {
+      // The device could not take the command (it is closed, or writing failed).
+      sent->opening->usable = false;
     }
   } else if (mbim_message_get_message_type(message.get()) == MBIM_MESSAGE_TYPE_COMMAND_DONE &&
              ReadDone(message.get(), state, &status_code, &data)) {
     status = AsyncStatus::kCompleted;
   }
-  {
-    std::lock_guard<std::mutex> hold(state.lock);
-    state.finished = true;
-    state.status = status;
-    state.status_code = status_code;
-    state.response = std::move(data);
-  }
+  state.Finish(status, status_code, std::move(data));
   Deliver(state);
 }
 
@@ -171,207 +277,233 @@ class Pending : public mbn_platform::PendingCommand {
   std::shared_ptr<CommandState> state_;
 };
 
-// The control port of one modem handle, opened on demand and shared by the modem, its device
-// service and its command session. Releasing the last of them closes the port.
-class PortLink {
+}  // namespace
+
+// The runtime's kept opening of the control port, and the preparation of the port for a call.
+// GLib thread only.
+class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
  public:
-  PortLink(GlibThread& glib, std::string path, bool proxy)
-      : glib_(glib), path_(std::move(path)), proxy_(proxy) {}
-  PortLink(const PortLink&) = delete;
-  PortLink& operator=(const PortLink&) = delete;
+  using Prepared = std::function<void(std::shared_ptr<Opening>)>;
 
-  // Closes a port still open, and waits for that: the next opening of the port must not meet
-  // this one's close on the wire.
-  ~PortLink() { Close(); }
+  ~PortKeeper() { Drop(); }
 
-  CallResult Open() {
-    if (port_ != nullptr) {
-      return CallResult::Ok();
-    }
-    port_ = glib_.Await<PortState*>(
-        [path = path_, proxy = proxy_](std::function<void(PortState*)> done) {
-          StartOpen(path, proxy, std::move(done));
-        });
-    return port_ != nullptr ? CallResult::Ok() : CallResult::Failure();
+  // Makes the kept opening ready for a call on `path`: drops it when it is not usable or is
+  // another port, opens the port when nothing is kept, and reads the device services once per
+  // opening. `done` gets the ready opening, or null; it is called within kPortWaitMs.
+  void Prepare(const std::string& path, bool proxy, Prepared done);
+
+  // The kept opening when it is `id` and usable.
+  std::shared_ptr<Opening> Usable(std::uint64_t id) const {
+    return kept_ && kept_->id == id && kept_->usable ? kept_ : nullptr;
   }
 
-  // Opens the port when it is not open yet, then reads whether the modem's device-services
-  // list carries `service`, in one hand-over to the GLib thread.
-  CallResult OpenAndFindService(const MbimUuid& service, bool* found) {
-    using Answer = std::pair<PortState*, std::optional<bool>>;
-    Answer answer = glib_.Await<Answer>(
-        [port = port_, path = path_, proxy = proxy_, service](std::function<void(Answer)> done) {
-          auto query = [service, done = std::move(done)](PortState* opened) {
-            if (opened == nullptr) {
-              done({nullptr, std::nullopt});
-              return;
-            }
-            MessagePtr request(mbim_message_device_services_query_new(nullptr));
-            auto job = new ServicesJob{service, [opened, done](std::optional<bool> has) {
-                                         done({opened, has});
-                                       }};
-            mbim_device_command(opened->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
-                                opened->cancellable.get(), &ServicesJob::Answered, job);
-          };
-          if (port != nullptr) {
-            query(port);
-          } else {
-            StartOpen(path, proxy, std::move(query));
-          }
-        });
-    port_ = answer.first;
-    if (!answer.second) {
-      return CallResult::Failure();
+  // A command of opening `id` went unanswered: the device is dropped, the next call opens the
+  // port again.
+  void Unanswered(std::uint64_t id) {
+    if (kept_ && kept_->id == id) {
+      Drop();
     }
-    *found = *answer.second;
-    return CallResult::Ok();
   }
 
-  CallResult Send(const MbimUuid& service,
-                  std::uint32_t cid,
-                  MbimMessageCommandType type,
-                  const std::vector<std::uint8_t>& bytes,
-                  std::unique_ptr<mbn_platform::PendingCommand>* pending) {
-    if (port_ == nullptr) {
-      return CallResult::Failure();
+  void Drop() {
+    if (kept_) {
+      kept_->Drop();
+      kept_.reset();
     }
-    auto state = std::make_shared<CommandState>();
-    state->service = service;
-    state->cid = cid;
-    PortState* port = port_;
-    // Nothing to wait for: a command that cannot go out completes as an error.
-    glib_.Post([port, state, type, bytes] {
-      // The vendor service is registered by its UUID alone: libmbim frames its messages and
-      // nothing else of libmbim's knowledge of services is used.
-      gchar* text = mbim_uuid_get_printable(&state->service);
-      const std::string nickname = std::string("halvorn-") + text;
-      g_free(text);
-      const auto mbim_service =
-          static_cast<MbimService>(mbim_register_custom_service(&state->service, nickname.c_str()));
-      MessagePtr request(mbim_message_command_new(0, mbim_service, state->cid, type));
-      if (!bytes.empty()) {
-        mbim_message_command_append(request.get(), bytes.data(),
-                                    static_cast<guint32>(bytes.size()));
-      }
-      mbim_device_command(port->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
-                          port->cancellable.get(), &OnCommandDone,
-                          new std::shared_ptr<CommandState>(state));
-    });
-    *pending = std::make_unique<Pending>(glib_, std::move(state));
-    return CallResult::Ok();
-  }
-
-  // Cancels what is outstanding and sends the MBIM close; the port is released either way.
-  CallResult Close() {
-    PortState* port = std::exchange(port_, nullptr);
-    if (port == nullptr) {
-      return CallResult::Ok();
-    }
-    const bool closed = glib_.Await<bool>(
-        [port](std::function<void(bool)> done) { StartClose(port, std::move(done)); });
-    return closed ? CallResult::Ok() : CallResult::Failure();
   }
 
  private:
-  struct OpenJob {
-    std::unique_ptr<PortState> port;
-    std::function<void(PortState*)> done;
-    bool proxy;
+  class Job;
 
-    static void Created(GObject*, GAsyncResult* result, gpointer self) {
-      auto* job = static_cast<OpenJob*>(self);
-      GError* failure = nullptr;
-      job->port->device.reset(mbim_device_new_finish(result, &failure));
-      ErrorPtr error(failure);
-      if (!job->port->device) {
-        Finish(job, false);
-        return;
-      }
-      mbim_device_open_full(job->port->device.get(),
-                            job->proxy ? MBIM_DEVICE_OPEN_FLAGS_PROXY : MBIM_DEVICE_OPEN_FLAGS_NONE,
-                            MbimRuntime::kOpenTimeoutS, nullptr, &OpenJob::Opened, job);
+  std::shared_ptr<Opening> kept_;
+};
+
+// One preparation: a deadline, and the libmbim steps it waits for. Whatever libmbim still
+// does after the deadline (an open, a services query) is cancelled; its completion only
+// cleans up.
+class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
+ public:
+  Job(std::weak_ptr<PortKeeper> keeper, Prepared done)
+      : keeper_(std::move(keeper)), done_(std::move(done)) {}
+  Job(const Job&) = delete;
+  Job& operator=(const Job&) = delete;
+  // The deadline holds the job until it has run or been stopped, so a deadline left here is
+  // one its main context destroys with itself: only the job's own reference goes.
+  ~Job() {
+    if (deadline_ != nullptr) {
+      g_source_unref(deadline_);
     }
-    static void Opened(GObject* source, GAsyncResult* result, gpointer self) {
-      GError* failure = nullptr;
-      const bool opened = mbim_device_open_full_finish(MBIM_DEVICE(source), result, &failure);
-      ErrorPtr error(failure);
-      Finish(static_cast<OpenJob*>(self), opened);
-    }
-    static void Finish(OpenJob* job, bool opened) {
-      std::unique_ptr<OpenJob> owned(job);
-      job->done(opened ? job->port.release() : nullptr);
-    }
-  };
+  }
 
-  struct ServicesJob {
-    MbimUuid service;
-    std::function<void(std::optional<bool>)> done;
+  void StartDeadline() {
+    deadline_ = g_timeout_source_new(MbimRuntime::kPortWaitMs);
+    g_source_set_callback(deadline_, &Job::OnDeadline, Hold(), &Job::Release);
+    g_source_attach(deadline_, g_main_context_get_thread_default());
+  }
 
-    static void Answered(GObject* source, GAsyncResult* result, gpointer self) {
-      std::unique_ptr<ServicesJob> job(static_cast<ServicesJob*>(self));
-      GError* failure = nullptr;
-      MessagePtr response(mbim_device_command_finish(MBIM_DEVICE(source), result, &failure));
-      guint32 count = 0;
-      guint32 max_dss_sessions = 0;
-      MbimDeviceServiceElement** elements = nullptr;
-      if (!response ||
-          !mbim_message_response_get_result(response.get(), MBIM_MESSAGE_TYPE_COMMAND_DONE,
-                                            &failure) ||
-          !mbim_message_device_services_response_parse(response.get(), &count, &max_dss_sessions,
-                                                       &elements, &failure)) {
-        ErrorPtr error(failure);
-        job->done(std::nullopt);
-        return;
-      }
-      bool found = false;
-      for (guint32 i = 0; i < count; ++i) {
-        found = found || mbim_uuid_cmp(&elements[i]->device_service_id, &job->service);
-      }
-      mbim_device_service_element_array_free(elements);
-      job->done(found);
-    }
-  };
-
-  struct CloseJob {
-    std::unique_ptr<PortState> port;
-    std::function<void(bool)> done;
-
-    static void Closed(GObject* source, GAsyncResult* result, gpointer self) {
-      std::unique_ptr<CloseJob> job(static_cast<CloseJob*>(self));
-      GError* failure = nullptr;
-      const bool closed = mbim_device_close_finish(MBIM_DEVICE(source), result, &failure);
-      ErrorPtr error(failure);
-      job->port.reset();
-      job->done(closed);
-    }
-  };
-
-  // GLib thread: creates and opens the device; `done` gets the open port or null.
-  static void StartOpen(const std::string& path, bool proxy, std::function<void(PortState*)> done) {
-    auto job = new OpenJob{std::make_unique<PortState>(), std::move(done), proxy};
+  // GLib: creates and opens the device, then reads its services.
+  void Open(const std::string& path, bool proxy, NodeIdentity identity) {
+    opening_ = std::make_shared<Opening>(path, proxy, identity);
     GObjectPtr<GFile> file(g_file_new_for_path(path.c_str()));
-    mbim_device_new(file.get(), nullptr, &OpenJob::Created, job);
+    mbim_device_new(file.get(), cancellable_.get(), &Job::Created, Hold());
   }
 
-  // GLib thread: ends every outstanding command of the opening (they complete as canceled),
-  // then sends the MBIM close and releases the port when it is answered or has failed.
-  static void StartClose(PortState* port, std::function<void(bool)> done) {
-    g_cancellable_cancel(port->cancellable.get());
-    auto job = new CloseJob{std::unique_ptr<PortState>(port), std::move(done)};
-    mbim_device_close(job->port->device.get(), MbimRuntime::kCloseTimeoutS, nullptr,
-                      &CloseJob::Closed, job);
+  // GLib: reads the device services of the kept opening.
+  void QueryServices(std::shared_ptr<Opening> opening) {
+    opening_ = std::move(opening);
+    MessagePtr request(mbim_message_device_services_query_new(nullptr));
+    mbim_message_set_transaction_id(request.get(), NextTransactionId());
+    mbim_device_command(opening_->device.get(), request.get(), MbimRuntime::kCommandTimeoutS,
+                        cancellable_.get(), &Job::Answered, Hold());
   }
 
-  GlibThread& glib_;
-  const std::string path_;
-  const bool proxy_;
-  PortState* port_ = nullptr;  // the open port; created and destroyed on the GLib thread
+  // Hands `opening` (or null) to the waiting call, once; later calls do nothing.
+  void Finish(std::shared_ptr<Opening> opening) {
+    if (finished_) {
+      return;
+    }
+    finished_ = true;
+    StopDeadline();
+    Prepared done = std::move(done_);
+    done(std::move(opening));
+  }
+
+ private:
+  gpointer Hold() { return new std::shared_ptr<Job>(shared_from_this()); }
+  static std::shared_ptr<Job> Take(gpointer held) {
+    std::unique_ptr<std::shared_ptr<Job>> holder(static_cast<std::shared_ptr<Job>*>(held));
+    return *holder;
+  }
+  static void Release(gpointer held) { delete static_cast<std::shared_ptr<Job>*>(held); }
+
+  void StopDeadline() {
+    if (deadline_ != nullptr) {
+      g_source_destroy(deadline_);
+      g_source_unref(deadline_);
+      deadline_ = nullptr;
+    }
+  }
+
+  static gboolean OnDeadline(gpointer held) {
+    auto& job = *static_cast<std::shared_ptr<Job>*>(held);
+    // Keeps the job while the deadline's own hold goes with the source.
+    std::shared_ptr<Job> self = job;
+    self->Finish(nullptr);
+    g_cancellable_cancel(self->cancellable_.get());
+    return G_SOURCE_REMOVE;
+  }
+
+  static void Created(GObject*, GAsyncResult* result, gpointer held) {
+    std::shared_ptr<Job> job = Take(held);
+    GError* failure = nullptr;
+    job->opening_->device.reset(mbim_device_new_finish(result, &failure));
+    ErrorPtr error(failure);
+    if (!job->opening_->device || job->finished_) {
+      job->Finish(nullptr);
+      return;
+    }
+    mbim_device_open_full(
+        job->opening_->device.get(),
+        job->opening_->proxy ? MBIM_DEVICE_OPEN_FLAGS_PROXY : MBIM_DEVICE_OPEN_FLAGS_NONE,
+        MbimRuntime::kOpenTimeoutS, job->cancellable_.get(), &Job::Opened, Hold(job));
+  }
+
+  static void Opened(GObject* source, GAsyncResult* result, gpointer held) {
+    std::shared_ptr<Job> job = Take(held);
+    GError* failure = nullptr;
+    const bool opened = mbim_device_open_full_finish(MBIM_DEVICE(source), result, &failure);
+    ErrorPtr error(failure);
+    std::shared_ptr<PortKeeper> keeper = job->keeper_.lock();
+    if (!opened || job->finished_ || !keeper) {
+      // Also an opening given up at the deadline: its channel is closed again.
+      job->opening_->Drop();
+      job->Finish(nullptr);
+      return;
+    }
+    job->opening_->Watch();
+    keeper->Drop();
+    keeper->kept_ = job->opening_;
+    job->QueryServices(job->opening_);
+  }
+
+  static void Answered(GObject* source, GAsyncResult* result, gpointer held) {
+    std::shared_ptr<Job> job = Take(held);
+    GError* failure = nullptr;
+    MessagePtr response(mbim_device_command_finish(MBIM_DEVICE(source), result, &failure));
+    guint32 count = 0;
+    guint32 max_dss_sessions = 0;
+    MbimDeviceServiceElement** elements = nullptr;
+    if (!response ||
+        !mbim_message_response_get_result(response.get(), MBIM_MESSAGE_TYPE_COMMAND_DONE,
+                                          &failure) ||
+        !mbim_message_device_services_response_parse(response.get(), &count, &max_dss_sessions,
+                                                     &elements, &failure)) {
+      ErrorPtr error(failure);
+      // Unanswered in time or not understood: the next call starts on a fresh opening.
+      job->opening_->usable = false;
+      job->Finish(nullptr);
+      return;
+    }
+    std::vector<MbimUuid> services;
+    for (guint32 i = 0; i < count; ++i) {
+      services.push_back(elements[i]->device_service_id);
+    }
+    mbim_device_service_element_array_free(elements);
+    job->opening_->services = std::move(services);
+    job->Finish(job->opening_);
+  }
+
+  static gpointer Hold(const std::shared_ptr<Job>& job) { return new std::shared_ptr<Job>(job); }
+
+  const std::weak_ptr<PortKeeper> keeper_;
+  Prepared done_;
+  bool finished_ = false;
+  GSource* deadline_ = nullptr;
+  GObjectPtr<GCancellable> cancellable_{g_cancellable_new()};
+  std::shared_ptr<Opening> opening_;
+};
+
+void PortKeeper::Prepare(const std::string& path, bool proxy, Prepared done) {
+  const std::optional<NodeIdentity> identity = IdentityOf(path);
+  if (kept_ && (!kept_->usable || kept_->path != path || kept_->proxy != proxy || !identity ||
+                *identity != kept_->identity)) {
+    Drop();
+  }
+  if (!identity) {
+    done(nullptr);
+    return;
+  }
+  if (kept_ && kept_->services) {
+    done(kept_);
+    return;
+  }
+  auto job = std::make_shared<Job>(weak_from_this(), std::move(done));
+  job->StartDeadline();
+  if (kept_) {
+    job->QueryServices(kept_);
+  } else {
+    job->Open(path, proxy, *identity);
+  }
+}
+
+namespace {
+
+// The control port as a modem handle, its device service and its command session see it: the
+// port's path and route, and the opening that the device-service lookup made ready.
+struct PortLink {
+  GlibThread& glib;
+  std::shared_ptr<PortKeeper> keeper;
+  const std::string path;
+  const bool proxy;
+  std::optional<std::uint64_t> opening;  // known once the device service was looked up
 };
 
 class Session : public mbn_platform::CommandSession {
  public:
   Session(std::shared_ptr<PortLink> link, const MbimUuid& service)
       : link_(std::move(link)), service_(service) {}
+  // Releases the session's commands as Close does.
+  ~Session() override { Release(); }
 
   std::uintptr_t Identity() const override { return reinterpret_cast<std::uintptr_t>(this); }
 
@@ -385,7 +517,11 @@ class Session : public mbn_platform::CommandSession {
                      std::unique_ptr<mbn_platform::PendingCommand>* pending) override {
     return Send(command_id, MBIM_MESSAGE_COMMAND_TYPE_SET, request, pending);
   }
-  CallResult Close() override { return link_->Close(); }
+  // The port stays open; the session's commands are released.
+  CallResult Close() override {
+    Release();
+    return CallResult::Ok();
+  }
 
  private:
   CallResult Send(std::uint32_t command_id,
@@ -393,14 +529,70 @@ class Session : public mbn_platform::CommandSession {
                   mbn_platform::RequestBuffer& request,
                   std::unique_ptr<mbn_platform::PendingCommand>* pending) {
     auto* buffer = dynamic_cast<Buffer*>(&request);
-    if (buffer == nullptr) {
+    if (buffer == nullptr || !link_->opening) {
       return CallResult::Failure();
     }
-    return link_->Send(service_, command_id, type, buffer->bytes(), pending);
+    auto state = std::make_shared<CommandState>();
+    state->service = service_;
+    state->cid = command_id;
+    commands_.push_back(state);
+    // Nothing to wait for: a command that cannot go out completes as an error.
+    link_->glib.Post([keeper = link_->keeper, opening_id = *link_->opening, state, type,
+                      bytes = buffer->bytes()] {
+      std::shared_ptr<Opening> opening = keeper->Usable(opening_id);
+      if (!opening) {
+        state->Finish(AsyncStatus::kError);
+        Deliver(*state);
+        return;
+      }
+      // The vendor service is registered by its UUID alone: libmbim frames its messages and
+      // nothing else of libmbim's knowledge of services is used.
+      gchar* text = mbim_uuid_get_printable(&state->service);
+      const std::string nickname = std::string("halvorn-") + text;
+      g_free(text);
+      const auto mbim_service =
+          static_cast<MbimService>(mbim_register_custom_service(&state->service, nickname.c_str()));
+      MessagePtr message(
+          mbim_message_command_new(NextTransactionId(), mbim_service, state->cid, type));
+      if (!bytes.empty()) {
+        mbim_message_command_append(message.get(), bytes.data(),
+                                    static_cast<guint32>(bytes.size()));
+      }
+      state->cancellable.reset(g_cancellable_new());
+      mbim_device_command(opening->device.get(), message.get(), MbimRuntime::kCommandTimeoutS,
+                          state->cancellable.get(), &OnCommandDone,
+                          new SentCommand{state, opening});
+    });
+    *pending = std::make_unique<Pending>(link_->glib, std::move(state));
+    return CallResult::Ok();
+  }
+
+  // A command still unanswered is given up: libmbim forgets it (a late answer to it is
+  // dropped) and the port is opened afresh for the next call.
+  void Release() {
+    if (commands_.empty()) {
+      return;
+    }
+    link_->glib.Post([keeper = link_->keeper, opening_id = link_->opening.value_or(0),
+                      commands = std::exchange(commands_, {})] {
+      bool unanswered = false;
+      for (const std::shared_ptr<CommandState>& command : commands) {
+        if (!command->IsFinished()) {
+          unanswered = true;
+          if (command->cancellable) {
+            g_cancellable_cancel(command->cancellable.get());
+          }
+        }
+      }
+      if (unanswered) {
+        keeper->Unanswered(opening_id);
+      }
+    });
   }
 
   std::shared_ptr<PortLink> link_;
   const MbimUuid service_;
+  std::vector<std::shared_ptr<CommandState>> commands_;
 };
 
 class Service : public mbn_platform::DeviceService {
@@ -409,9 +601,6 @@ class Service : public mbn_platform::DeviceService {
       : link_(std::move(link)), service_(service) {}
 
   CallResult OpenCommandSession(std::unique_ptr<mbn_platform::CommandSession>* session) override {
-    if (CallResult r = link_->Open(); !r.ok()) {
-      return r;
-    }
     *session = std::make_unique<Session>(link_, service_);
     return CallResult::Ok();
   }
@@ -425,14 +614,31 @@ class Modem : public mbn_platform::Modem {
  public:
   explicit Modem(std::shared_ptr<PortLink> link) : link_(std::move(link)) {}
 
+  // Makes the port ready (within the runtime's bound) and answers from its device services.
   CallResult GetDeviceService(const ServiceId& id,
                               std::unique_ptr<mbn_platform::DeviceService>* service) override {
     const MbimUuid uuid = ToMbimUuid(id);
-    bool found = false;
-    if (CallResult r = link_->OpenAndFindService(uuid, &found); !r.ok()) {
-      return r;
+    using Answer = std::optional<std::pair<std::uint64_t, bool>>;
+    const Answer answer =
+        link_->glib.Await<Answer>([keeper = link_->keeper, path = link_->path, proxy = link_->proxy,
+                                   uuid](std::function<void(Answer)> done) {
+          keeper->Prepare(path, proxy, [uuid, done](std::shared_ptr<Opening> opening) {
+            if (!opening) {
+              done(std::nullopt);
+              return;
+            }
+            bool found = false;
+            for (const MbimUuid& listed : *opening->services) {
+              found = found || mbim_uuid_cmp(&listed, &uuid);
+            }
+            done(std::make_pair(opening->id, found));
+          });
+        });
+    if (!answer) {
+      return CallResult::Failure();
     }
-    if (found) {
+    link_->opening = answer->first;
+    if (answer->second) {
       *service = std::make_unique<Service>(link_, uuid);
     }
     return CallResult::Ok();
@@ -454,13 +660,21 @@ MbimUuid ToMbimUuid(const ServiceId& id) {
   return uuid;
 }
 
-MbimRuntime::MbimRuntime(GlibThread& glib) : glib_(glib) {}
+MbimRuntime::MbimRuntime(GlibThread& glib) : glib_(glib), keeper_(std::make_shared<PortKeeper>()) {}
+
+MbimRuntime::~MbimRuntime() {
+  glib_.Await<bool>([keeper = std::move(keeper_)](std::function<void(bool)> done) mutable {
+    keeper->Drop();
+    keeper.reset();
+    done(true);
+  });
+}
 
 CallResult MbimRuntime::GetDefaultModem(std::unique_ptr<mbn_platform::Modem>* modem) {
   std::string port = FindDefaultMbimPort();
   if (!port.empty()) {
-    *modem =
-        std::make_unique<Modem>(std::make_shared<PortLink>(glib_, std::move(port), ProxyWanted()));
+    *modem = std::make_unique<Modem>(std::make_shared<PortLink>(
+        PortLink{glib_, keeper_, std::move(port), ProxyWanted(), std::nullopt}));
   }
   return CallResult::Ok();
 }

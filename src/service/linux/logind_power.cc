@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "service/linux/journal_log.h"
-#include "util/linux/sd_bus_owners.h"
+#include "util/linux/sd_bus_handles.h"
 #include "util/log_helper.h"
 
 namespace halvorn::service {

@@ -38,7 +38,7 @@
 #include <string>
 #include <vector>
 
-#include "util/linux/sd_bus_owners.h"
+#include "util/linux/sd_bus_handles.h"
 #include "util/platform.h"
 #include "util/restart_platform.h"
 
@@ -46,11 +46,7 @@ namespace halvorn::restart_platform {
 
 namespace {
 
-constexpr const char* kDestination = "org.freedesktop.systemd1";
-constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
-constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
-constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
-constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+using namespace systemd1;  // the names of systemd's interface
 constexpr const char* kUnitSuffix = ".service";
 constexpr const char* kKill = "/bin/kill";
 constexpr const char* kSystemctl = "/bin/systemctl";

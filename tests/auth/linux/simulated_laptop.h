@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+#include <gtest/gtest.h>
+
 #include "device/linux/testbed.h"
 #include "simulator.h"
 #include "support/log_capture.h"
@@ -87,6 +89,25 @@ class SimulatedLaptop {
   const std::filesystem::path registry_ = dir_.path() / "registry.reg";
   const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";
   std::unique_ptr<mbimsim::Simulator> simulator_;
+};
+
+// A fixture with a simulated laptop that each case builds: skips where none can be built.
+class SimulatedLaptopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* reason = SimulatedLaptop::SkipReason()) {
+      GTEST_SKIP() << reason;
+    }
+    laptop_ = std::make_unique<SimulatedLaptop>();
+  }
+
+  void BuildLaptop(const Laptop& laptop) {
+    ASSERT_NO_FATAL_FAILURE(laptop_->Build(laptop));
+    simulator_ = &laptop_->modem();
+  }
+
+  std::unique_ptr<SimulatedLaptop> laptop_;
+  mbimsim::Simulator* simulator_ = nullptr;
 };
 
 }  // namespace halvorn::testing

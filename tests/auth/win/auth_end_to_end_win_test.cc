@@ -20,9 +20,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <span>
+#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -30,6 +34,7 @@
 #include "auth/auth_module_job.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
+#include "ctl/halvornctl.h"
 #include "device/device_platform.h"
 #include "device/win/stand_in_adapters.h"
 #include "device/win/win_devices.h"
@@ -39,6 +44,7 @@
 #include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
+#include "util/log_helper.h"
 
 namespace halvorn {
 
@@ -99,6 +105,9 @@ struct Case {
   std::vector<std::uint32_t> sleeps = {};
   // The run whose log both builds must write alike (successful_run_log.h).
   bool shared_log = false;
+  // What halvornctl says after the run, with the service running: what blocks the radio
+  // (empty: it is on).
+  const char* blocked_by = "";
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -117,22 +126,26 @@ const Case kListedModelCases[] = {
      .modem_present = false,
      .result = false,
      .retry = true,
-     .decisive_line = "T i :   MBIM Device is not exist."},
+     .decisive_line = "T i :   MBIM Device is not exist.",
+     .blocked_by = "no-modem"},
     // A runtime that fails while looking for the modem counts as no modem: retried later.
     {.name = "RuntimeFailsInThePresenceTest",
      .fail_at = kFailGetDefault,
      .result = false,
      .retry = true,
-     .decisive_line = "T i :   MBIM Device is not exist."},
+     .decisive_line = "T i :   MBIM Device is not exist.",
+     .blocked_by = "no-modem"},
     {.name = "ForeignModemIsNeverTouched",
      .device = &kForeignModem,
      .disable_verify = 1,
      .result = false,
      .retry = true,
-     .decisive_line = "T i :   MBIM Device is not tessary device."},
+     .decisive_line = "T i :   MBIM Device is not tessary device.",
+     .blocked_by = "foreign-modem"},
     {.name = "PlatformCheckFails",
      .read_line = kReadOff,
-     .decisive_line = "T e :   Invalid Modem in this platform."},
+     .decisive_line = "T e :   Invalid Modem in this platform.",
+     .blocked_by = "platform-refused"},
     {.name = "LevelZeroIsSetToOne",
      .disable_verify = 1,
      .read_line = kReadOn,
@@ -156,7 +169,8 @@ const Case kListedModelCases[] = {
      .read_line = kReadOn,
      .decisive_line = "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!",
      .queries = 1,
-     .sleeps = {200}},
+     .sleeps = {200},
+     .blocked_by = "level-unreadable"},
     {.name = "RefusedSetAsksForARetry",
      .disable_verify = 1,
      .set_status = kStatusNotAllowed,
@@ -164,19 +178,22 @@ const Case kListedModelCases[] = {
      .read_line = kReadOn,
      .decisive_line = "T e :   SetMbimCfun failed, Wait for retry!!!",
      .queries = 1,
-     .sets = 1},
+     .sets = 1,
+     .blocked_by = "level-not-set"},
 };
 
 const Case kUnlistedModelCases[] = {
     {.name = "FccModeOff",
      .model = kUnlistedModel,
      .read_line = kReadOff,
-     .decisive_line = "T e :   isFccMode = false  , exit"},
+     .decisive_line = "T e :   isFccMode = false  , exit",
+     .blocked_by = "fcc-mode-off"},
     {.name = "DisableVerifyTwoKeepsTheChecks",
      .model = kUnlistedModel,
      .disable_verify = 2,
      .read_line = "T i :   Read IsDisableVerify = 2(False)",
-     .decisive_line = "T e :   isFccMode = false  , exit"},
+     .decisive_line = "T e :   isFccMode = false  , exit",
+     .blocked_by = "fcc-mode-off"},
     {.name = "DisableVerifySkipsTheChecks",
      .model = kUnlistedModel,
      .disable_verify = 1,
@@ -224,9 +241,10 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     ASSERT_NE(provider_, nullptr);
   }
 
-  // Lays out the laptop of `c` and runs the job once on it. The laptop is taken down again
-  // before the function returns.
-  void RunOn(const Case& c) {
+  // Lays out the laptop of `c` and runs the job once on it; then calls `then` (if given) with
+  // the runtime, the laptop still in place and the job's log still in its folder. The laptop is
+  // taken down again before the function returns.
+  void RunOn(const Case& c, const std::function<void(mbn_platform::Runtime&)>& then = nullptr) {
     const Systeminfo firmware;
     ASSERT_EQ(firmware.version, c.model) << "the firmware files are those of another model";
 
@@ -257,6 +275,9 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
       LogCapture capture;
       result_ = job(&retry_);
       lines_ = testing::MaskSessionAddress(capture.Lines());
+      if (then) {
+        then(*runtime);
+      }
     }
     runtime.reset();
     provider_->WaitIdle();
@@ -301,6 +322,90 @@ TEST_P(AuthEndToEndWinTest, OneRun) {
   }
   if (c.shared_log) {
     EXPECT_THAT(lines_, ElementsAreArray(testing::SuccessfulRunLog()));
+  }
+}
+
+// halvornctl on the same laptop after the job's run, as an administrator would run it next:
+// the verdict and exit code that match the job's outcome, in text and in JSON, with the
+// service reported running. Read-only: the tool adds queries only, and the log folder stays
+// as the job left it. Each JSON answer is also written to $HALVORN_CTL_JSON_OUT (when set),
+// where a test of its own checks it against the schema.
+TEST_P(AuthEndToEndWinTest, StatusToolAfterTheRun) {
+  const Case& c = GetParam();
+  int tool_text_code = -1;
+  int tool_json_code = -1;
+  std::string text;
+  std::string json;
+  std::string folder_before;
+  std::string folder_after;
+  auto folder_content = [] {
+    std::string all;
+    const std::string folder = LogHelper::BuildLogFolderPath();
+    WIN32_FIND_DATAA found{};
+    HANDLE find = ::FindFirstFileA((folder + "\\*").c_str(), &found);
+    if (find == INVALID_HANDLE_VALUE) {
+      return all;
+    }
+    do {
+      std::ifstream in(folder + "\\" + found.cFileName, std::ios::binary);
+      std::stringstream ss;
+      ss << in.rdbuf();
+      all += std::string(found.cFileName) + "\n" + ss.str();
+    } while (::FindNextFileA(find, &found));
+    ::FindClose(find);
+    return all;
+  };
+  ASSERT_NO_FATAL_FAILURE(RunOn(c, [&](mbn_platform::Runtime& runtime) {
+    folder_before = folder_content();
+    CMbnWinRtHelper modem(runtime, nullptr);
+    CtlSystem system;
+    system.queryService = [] {
+      return ctl_platform::ServiceFacts{ctl_platform::ServiceState::kRunning, "SERVICE_RUNNING",
+                                        4242};
+    };
+    std::ostringstream out;
+    std::ostringstream err;
+    tool_text_code = RunHalvornCtl({"status"}, out, err, StatusChecksFor(modem), system);
+    text = out.str() + err.str();
+    out.str("");
+    tool_json_code = RunHalvornCtl({"status", "--json"}, out, err, StatusChecksFor(modem), system);
+    json = out.str();
+    folder_after = folder_content();
+  }));
+
+  const bool on = std::string(c.blocked_by).empty();
+  const int code = on ? 0 : 1;
+  EXPECT_EQ(tool_text_code, code) << text;
+  EXPECT_EQ(tool_json_code, code) << json;
+  EXPECT_THAT(text, ::testing::HasSubstr(on ? "\nVerdict          the radio is on"
+                                            : "\nVerdict          blocked: "));
+  EXPECT_THAT(
+      text, ::testing::HasSubstr("Service          Halvorn: running (SERVICE_RUNNING, pid 4242)"));
+  const std::string outcome_line = lines_[lines_.size() - 2].substr(std::string("T i :   ").size());
+  EXPECT_THAT(text, ::testing::HasSubstr("(\"" + outcome_line + "\") in tessary_brevane_monitor_"));
+
+  const nlohmann::json j = nlohmann::json::parse(json, nullptr, false);
+  ASSERT_FALSE(j.is_discarded()) << json;
+  EXPECT_EQ(j["exit_code"], code);
+  EXPECT_EQ(j["verdict"]["radio_on"], on);
+  if (!on) {
+    EXPECT_EQ(j["verdict"]["blocked_by"], c.blocked_by);
+  }
+  EXPECT_EQ(j["last_run"]["message"], outcome_line);
+  EXPECT_EQ(j["laptop"]["system_version"], c.model);
+  EXPECT_EQ(record_.level, c.final_level);
+  int sets = 0;
+  for (int i = 0; i < record_.command_count && i < 8; ++i) {
+    sets += record_.commands[i].set != 0 ? 1 : 0;
+  }
+  EXPECT_EQ(sets, c.sets) << "the tool must never set";
+  EXPECT_FALSE(folder_before.empty());
+  EXPECT_EQ(folder_after, folder_before);
+
+  if (const char* out_folder = std::getenv("HALVORN_CTL_JSON_OUT");
+      out_folder != nullptr && *out_folder != '\0') {
+    ::CreateDirectoryA(out_folder, nullptr);
+    std::ofstream(std::string(out_folder) + "\\" + c.name + ".json", std::ios::binary) << json;
   }
 }
 

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -17,8 +18,10 @@
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
+#include "private_proxy.h"
 #include "simulator.h"
 #include "support/log_capture.h"
+#include "util/linux/scoped_fd.h"
 
 namespace halvorn {
 namespace {
@@ -32,7 +35,9 @@ using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::LogCapture;
 using testing::MaskSessionAddress;
+using ::testing::Not;
 using testing::SetEnv;
+using ::testing::StartsWith;
 using testing::SuccessfulQueryLines;
 using testing::SuccessfulSetLines;
 using testing::TempDir;
@@ -40,6 +45,9 @@ using testing::UnsetEnv;
 
 constexpr const char* kNoService =
     "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}";
+
+// The name of a parameterised case: its `name`.
+constexpr auto kCaseName = [](const auto& info) { return std::string(info.param.name); };
 
 class MbimEndToEndTest : public ::testing::Test {
  protected:
@@ -59,6 +67,14 @@ class MbimEndToEndTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(simulator_->Start(&error)) << error;
     std::filesystem::create_symlink(simulator_->device_path(), link_);
+  }
+
+  // Waits until the modem has been closed, within a generous bound.
+  bool WaitUntilClosed() const {
+    for (int i = 0; i < 1000 && simulator_->is_open(); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return !simulator_->is_open();
   }
 
   // Unplugs the modem: the port goes away.
@@ -84,7 +100,8 @@ TEST_F(MbimEndToEndTest, QueryReadsLevelFourWithEveryLine) {
   // The session line carries the session's address, which differs from run to run.
   EXPECT_THAT(MaskSessionAddress(capture.Lines()), ElementsAreArray(SuccessfulQueryLines(4)));
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00"));
-  EXPECT_FALSE(simulator_->is_open());  // the session was closed
+  // The port stays open for the next call: no MBIM close is ever waited for.
+  EXPECT_TRUE(simulator_->is_open());
 }
 
 TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
@@ -94,7 +111,7 @@ TEST_F(MbimEndToEndTest, SetIsAcceptedWithEveryLine) {
   EXPECT_THAT(capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
   EXPECT_EQ(simulator_->level(), 1);
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("set 01000000"));
-  EXPECT_FALSE(simulator_->is_open());
+  EXPECT_TRUE(simulator_->is_open());
 }
 
 // One modem behaviour; `line` is the decisive line just before the exit trace line.
@@ -167,14 +184,11 @@ TEST_P(MbimCaseTest, QueryAndSet) {
     if (query) {
       EXPECT_EQ(level, c.level);
     }
-    EXPECT_FALSE(simulator_->is_open());
+    EXPECT_TRUE(simulator_->is_open());
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modem,
-                         MbimCaseTest,
-                         ::testing::ValuesIn(kCases),
-                         [](const auto& param_info) { return std::string(param_info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Modem, MbimCaseTest, ::testing::ValuesIn(kCases), kCaseName);
 
 TEST_F(MbimEndToEndTest, NoModemAsksNothingAndKeepsTheLevel) {
   // The named port does not exist.
@@ -248,7 +262,8 @@ TEST_F(MbimEndToEndTest, NoAnswerEndsAsStartedAndTheNextCommandWorks) {
   std::int32_t level = 7;
   EXPECT_FALSE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 7);
-  EXPECT_FALSE(simulator_->is_open());  // closed after the wait, the command given up
+  // The port is dropped after the unanswered command without an MBIM close, and opened again.
+  EXPECT_TRUE(simulator_->is_open());
   EXPECT_FALSE(helper_.SetMbimCfun());
   EXPECT_TRUE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 4);
@@ -282,6 +297,142 @@ TEST_F(MbimEndToEndTest, AnAnswerAfterTheWaitChangesNothing) {
   EXPECT_THAT(capture.Lines(), Contains("T e :   async_state = Started"));
 }
 
+// A device may send an answer after the helper has given up on it, also after the port was
+// closed and opened again. Such an answer is never taken for a later command's: the query's
+// late answer does not complete the set (the set was carried out, but not answered in
+// time), and the set's late answer does not complete the next query.
+void ExpectLateAnswersCompleteNothing(CMbnWinRtHelper& helper, const Simulator& simulator) {
+  LogCapture capture;
+  std::int32_t level = 7;
+  EXPECT_FALSE(helper.GetMbimCfun(&level));
+  EXPECT_EQ(level, 7);
+  EXPECT_FALSE(helper.SetMbimCfun());
+  EXPECT_EQ(simulator.level(), 1);
+  EXPECT_TRUE(helper.GetMbimCfun(&level));
+  EXPECT_EQ(level, 1);
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_THAT(lines, Contains("T e :   async_state = Started"));
+  EXPECT_THAT(lines, Contains("T i :   async_state = Started"));
+  EXPECT_THAT(lines, Not(Contains("T i :   set cfun successful.")));
+  EXPECT_THAT(lines, Not(Contains(StartsWith("T e :   query response too short"))));
+  EXPECT_THAT(simulator.VendorCommands(), ElementsAre("query 00", "set 01000000", "query 00"));
+}
+
+ModemOptions LateAnswers() {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kLateAnswer;  // held back until the next radio-level command
+  options.fault_count = 2;             // the first query and the first set
+  return options;
+}
+
+TEST_F(MbimEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
+  StartModem(LateAnswers());
+  ExpectLateAnswersCompleteNothing(helper_, *simulator_);
+}
+
+// A port that misbehaves outside the vendor command fails at most the call it hits; the next
+// call gets the modem's own answer.
+struct PortFaultCase {
+  const char* name;
+  Fault fault;
+  bool first_ok;
+  const char* first_line;  // the decisive line of the first call, before its exit trace line
+};
+
+const PortFaultCase kPortFaultCases[] = {
+    {"OpenNeverAnswered", Fault::kSilentOpen, false, "T e :   exception other"},
+    // The port stays open between calls, so an unanswered close does not touch them.
+    {"CloseNeverAnswered", Fault::kSilentClose, true,
+     "T i :   query command complete. cfun mode = 4."},
+    // The host's reading of the stream is out of step after the garbled answer.
+    {"GarbledAnswer", Fault::kGarbled, false, "T e :   async_state = Started"},
+    {"QueryNeverAnswered", Fault::kNoAnswer, false, "T e :   async_state = Started"},
+};
+
+class MbimPortFaultTest : public MbimEndToEndTest,
+                          public ::testing::WithParamInterface<PortFaultCase> {};
+
+TEST_P(MbimPortFaultTest, FailsOnlyTheCallItHits) {
+  const PortFaultCase& c = GetParam();
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = c.fault;
+  options.fault_count = 1;
+  StartModem(options);
+  for (int call = 0; call < 2; ++call) {
+    SCOPED_TRACE(call == 0 ? "the call it hits" : "the next call");
+    LogCapture capture;
+    std::int32_t level = 7;
+    const bool ok = helper_.GetMbimCfun(&level);
+    const std::vector<std::string> lines = capture.Lines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(ok, call == 0 ? c.first_ok : true);
+    EXPECT_EQ(level, ok ? 4 : 7);
+    EXPECT_EQ(lines[lines.size() - 2],
+              call == 0 ? c.first_line : "T i :   query command complete. cfun mode = 4.");
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Port, MbimPortFaultTest, ::testing::ValuesIn(kPortFaultCases), kCaseName);
+
+// Another host closes the modem behind the kept port (as a modem reset would): the modem then
+// answers "not opened". That call fails; the port is opened again for the next one.
+TEST_F(MbimEndToEndTest, AModemThatLostTheSessionIsOpenedAgain) {
+  ModemOptions options;
+  options.initial_level = 4;
+  StartModem(options);
+  std::int32_t level = 7;
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  {
+    ScopedFd other(::open(simulator_->device_path().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+    ASSERT_TRUE(other.is_valid());
+    const mbimsim::Bytes close = mbimsim::EncodeClose(0x4242);
+    ASSERT_EQ(::write(other.get(), close.data(), close.size()), static_cast<ssize_t>(close.size()));
+  }
+  ASSERT_TRUE(WaitUntilClosed());
+  LogCapture capture;
+  level = 7;
+  EXPECT_FALSE(helper_.GetMbimCfun(&level));
+  const std::vector<std::string> lines = capture.Lines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "T e :   async_state = Error");
+  EXPECT_TRUE(helper_.GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  EXPECT_TRUE(helper_.SetMbimCfun());
+  EXPECT_EQ(simulator_->level(), 1);
+}
+
+// The modem is unplugged and another one comes up, at the same path or at a new one: the call
+// after it talks to the new modem.
+TEST_F(MbimEndToEndTest, AModemPluggedInAgainIsTheOneAsked) {
+  for (const bool same_path : {true, false}) {
+    SCOPED_TRACE(same_path ? "same path" : "new path");
+    ModemOptions first;
+    first.initial_level = 4;
+    StartModem(first);
+    std::int32_t level = 7;
+    EXPECT_TRUE(helper_.GetMbimCfun(&level));
+    EXPECT_EQ(level, 4);
+    Unplug();
+
+    const std::filesystem::path port = same_path ? link_ : dir_.path() / "cdc-wdm1";
+    SetEnv(mbn_linux::kPortVariable, port.string());
+    ModemOptions second;
+    second.initial_level = 9;
+    auto replugged = std::make_unique<Simulator>(second);
+    std::string error;
+    ASSERT_TRUE(replugged->Start(&error)) << error;
+    std::filesystem::create_symlink(replugged->device_path(), port);
+    EXPECT_TRUE(helper_.GetMbimCfun(&level));
+    EXPECT_EQ(level, 9);
+    EXPECT_TRUE(helper_.SetMbimCfun());
+    EXPECT_EQ(replugged->level(), 1);
+    std::filesystem::remove(port);
+    SetEnv(mbn_linux::kPortVariable, link_.string());
+  }
+}
+
 TEST_F(MbimEndToEndTest, ModemVanishingInsteadOfAnsweringFailsTheCommand) {
   ModemOptions options;
   options.fault = Fault::kVanish;
@@ -290,6 +441,66 @@ TEST_F(MbimEndToEndTest, ModemVanishingInsteadOfAnsweringFailsTheCommand) {
   EXPECT_FALSE(helper_.GetMbimCfun(&level));
   EXPECT_EQ(level, 7);
   EXPECT_TRUE(simulator_->vanished());
+}
+
+// The route production takes: through mbim-proxy (a private one; root only). The runtime and
+// its GLib thread are made after the proxy, so that they share its network namespace.
+class MbimProxyEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string skip;
+    std::string error;
+    proxy_ = mbimsim::PrivateMbimProxy::Start(kProxyPatienceMs, &skip, &error);
+    if (!skip.empty()) {
+      GTEST_SKIP() << skip;
+    }
+    ASSERT_TRUE(proxy_) << error;
+    UnsetEnv(mbn_linux::kProxyVariable);
+    glib_ = std::make_unique<mbn_linux::GlibThread>();
+    runtime_ = std::make_unique<mbn_linux::MbimRuntime>(*glib_);
+    helper_ = std::make_unique<CMbnWinRtHelper>(*runtime_, nullptr);
+  }
+  void TearDown() override {
+    helper_.reset();
+    runtime_.reset();
+    glib_.reset();
+    UnsetEnv(mbn_linux::kPortVariable);
+  }
+
+  void StartModem(ModemOptions options) {
+    simulator_ = std::make_unique<Simulator>(std::move(options));
+    std::string error;
+    ASSERT_TRUE(simulator_->Start(&error)) << error;
+    SetEnv(mbn_linux::kPortVariable, simulator_->device_path());
+  }
+
+  static constexpr int kProxyPatienceMs = 30000;
+  std::unique_ptr<mbimsim::PrivateMbimProxy> proxy_;
+  std::unique_ptr<Simulator> simulator_;
+  std::unique_ptr<mbn_linux::GlibThread> glib_;
+  std::unique_ptr<mbn_linux::MbimRuntime> runtime_;
+  std::unique_ptr<CMbnWinRtHelper> helper_;
+};
+
+TEST_F(MbimProxyEndToEndTest, QueryAndSetWithEveryLine) {
+  ModemOptions options;
+  options.initial_level = 4;
+  StartModem(options);
+  LogCapture capture;
+  std::int32_t level = -1;
+  EXPECT_TRUE(helper_->GetMbimCfun(&level));
+  EXPECT_EQ(level, 4);
+  EXPECT_THAT(MaskSessionAddress(capture.Lines()), ElementsAreArray(SuccessfulQueryLines(4)));
+  LogCapture set_capture;
+  EXPECT_TRUE(helper_->SetMbimCfun());
+  EXPECT_THAT(set_capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
+  EXPECT_EQ(simulator_->level(), 1);
+  EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000"));
+}
+
+TEST_F(MbimProxyEndToEndTest, LateAnswersNeverCompleteLaterCommands) {
+  StartModem(LateAnswers());
+  ExpectLateAnswersCompleteNothing(*helper_, *simulator_);
 }
 
 }  // namespace

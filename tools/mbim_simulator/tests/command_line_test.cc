@@ -40,6 +40,10 @@ TEST(CommandLineTest, FaultsAndTheirArguments) {
       {{"--fault=vanish"}, Fault::kVanish},
       {{"--fault=refuse-set"}, Fault::kRefuseSet},
       {{"--fault=ignore-set"}, Fault::kIgnoreSet},
+      {{"--fault=late"}, Fault::kLateAnswer},
+      {{"--fault=garble"}, Fault::kGarbled},
+      {{"--fault=silent-open"}, Fault::kSilentOpen},
+      {{"--fault=silent-close"}, Fault::kSilentClose},
   };
   for (const Case& c : cases) {
     std::string error;
@@ -76,16 +80,24 @@ TEST(CommandLineTest, OtherOptions) {
 
 TEST(CommandLineTest, RejectsWhatItCannotUse) {
   const std::vector<std::vector<std::string>> cases = {
-      {"--bogus"},          {"--level"},             // value missing
-      {"--level=abc"},      {"--level=2147483648"},  // beyond int32
-      {"--level=4x"},       {"--fault=status"},      // code missing
-      {"--fault=status:0"},                          // 0 is success, not a fault
-      {"--fault=delay:0"},  {"--fault=delay:-5"},
+      {"--bogus"},
+      {"--level"},  // value missing
+      {"--level=abc"},
+      {"--level=2147483648"},  // beyond int32
+      {"--level=4x"},
+      {"--fault=status"},    // code missing
+      {"--fault=status:0"},  // 0 is success, not a fault
+      {"--fault=delay:0"},
+      {"--fault=delay:-5"},
       {"--fault=short:4"},   // the point is fewer than four bytes
       {"--fault=vanish:1"},  // takes no argument
-      {"--fault=explode"},  {"--fault-on=sometimes"},
-      {"--fault-count=-1"}, {"--query-padding=65537"},
-      {"--verbose=yes"},    {"--path-file="},
+      {"--fault=late:100"},
+      {"--fault=explode"},
+      {"--fault-on=sometimes"},
+      {"--fault-count=-1"},
+      {"--query-padding=65537"},
+      {"--verbose=yes"},
+      {"--path-file="},
   };
   for (const std::vector<std::string>& args : cases) {
     std::string error;

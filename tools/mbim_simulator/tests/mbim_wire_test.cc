@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -15,6 +16,18 @@ Bytes Concat(const std::vector<Bytes>& parts) {
     out.insert(out.end(), part.begin(), part.end());
   }
   return out;
+}
+
+// Feeds `all` to `stream` in pieces of `chunk` bytes and collects what it cuts.
+std::vector<Bytes> FeedInChunks(MessageStream& stream, const Bytes& all, std::size_t chunk) {
+  std::vector<Bytes> got;
+  for (std::size_t i = 0; i < all.size(); i += chunk) {
+    stream.Append(ByteSpan(all).subspan(i, std::min(chunk, all.size() - i)));
+    while (std::optional<Bytes> message = stream.Next()) {
+      got.push_back(*message);
+    }
+  }
+  return got;
 }
 
 TEST(MbimWireTest, VendorServiceTravelsInPrintedByteOrder) {
@@ -287,38 +300,62 @@ TEST(MbimWireTest, StreamCutsMessagesWhereverTheBytesBreak) {
   // Byte by byte, and all at once, give the same three messages.
   for (std::size_t chunk : {std::size_t{1}, std::size_t{5}, all.size()}) {
     MessageStream stream;
-    std::vector<Bytes> got;
-    for (std::size_t i = 0; i < all.size(); i += chunk) {
-      stream.Append(ByteSpan(all).subspan(i, std::min(chunk, all.size() - i)));
-      while (std::optional<Bytes> message = stream.Next()) {
-        got.push_back(*message);
-      }
-    }
-    EXPECT_EQ(got, (std::vector<Bytes>{a, b, c})) << "chunk " << chunk;
+    EXPECT_EQ(FeedInChunks(stream, all, chunk), (std::vector<Bytes>{a, b, c})) << "chunk " << chunk;
     EXPECT_EQ(stream.buffered(), 0u);
   }
 }
 
-TEST(MbimWireTest, StreamDropsGarbageItCannotFrame) {
+// A header that cannot start a message comes out alone, as its 12 bytes, for the receiver
+// to answer; what follows it up to the next header that can start a message is skipped. The
+// message after it is found whether it came in the same chunk or byte by byte.
+TEST(MbimWireTest, StreamCutsAnImpossibleHeaderAndFindsTheNextMessage) {
+  const Bytes length_four = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x04, 0x00, 0x00, 0x00,  // MessageLength: 4, shorter than the header itself
+      0x2a, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  auto header = [](std::uint32_t type, std::uint32_t length) {
+    Bytes out = EncodeMessage(type, 0x2a, {});
+    for (int i = 0; i < 4; ++i) {
+      out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+    return out;
+  };
+  // Whole messages whose length field was damaged: their bodies follow the header.
+  Bytes open_lost_body = EncodeOpen(0x2a, 4096);
+  open_lost_body[4] = 0x04;
+  Bytes command_too_long =
+      Concat(EncodeCommand(0x2a, {kVendorService, 1, kCommandSet, {1, 0, 0, 0}}, 4096));
+  command_too_long[7] = 0xff;  // MessageLength 0xff000034
+  const Bytes next = Concat(EncodeCommand(3, {kVendorService, 1, kCommandQuery, {0}}, 4096));
+
   struct Case {
     const char* name;
-    std::uint32_t length;
+    Bytes bad;
+    std::size_t skipped;  // bytes after the bad header that are no message
   } cases[] = {
-      {"shorter than a header", 11},
-      {"longer than any message", kMaxMessageLength + 1},
+      {"length 4", length_four, 0},
+      {"length 0", header(kCommandMsg, 0), 0},
+      {"length 11", header(kOpenMsg, 11), 0},
+      {"open of 12 bytes", header(kOpenMsg, 12), 0},
+      {"open of 20 bytes", header(kOpenMsg, 20), 0},
+      {"close with a body", header(kCloseMsg, 16), 0},
+      {"host error without its code", header(kHostErrorMsg, 12), 0},
+      {"command without fragment header", header(kCommandMsg, 19), 0},
+      {"longer than any message", header(kCommandMsg, kMaxMessageLength + 1), 0},
+      {"open whose length lost its body", open_lost_body, 4},
+      {"command claiming 4 GB", command_too_long, command_too_long.size() - kHeaderSize},
   };
   for (const Case& c : cases) {
-    MessageStream stream;
-    Bytes garbage = EncodeClose(1);
-    garbage[4] = static_cast<std::uint8_t>(c.length);
-    garbage[5] = static_cast<std::uint8_t>(c.length >> 8);
-    garbage[6] = static_cast<std::uint8_t>(c.length >> 16);
-    stream.Append(garbage);
-    EXPECT_FALSE(stream.Next()) << c.name;
-    EXPECT_EQ(stream.discarded(), garbage.size()) << c.name;
-    // The stream is usable again for what comes next.
-    stream.Append(EncodeClose(2));
-    EXPECT_EQ(stream.Next(), EncodeClose(2)) << c.name;
+    const Bytes all = Concat({c.bad, next});
+    for (std::size_t chunk : {std::size_t{1}, std::size_t{7}, all.size()}) {
+      MessageStream stream;
+      const Bytes bad_header(c.bad.begin(), c.bad.begin() + kHeaderSize);
+      EXPECT_EQ(FeedInChunks(stream, all, chunk), (std::vector<Bytes>{bad_header, next}))
+          << c.name << ", chunk " << chunk;
+      EXPECT_EQ(stream.discarded(), c.skipped) << c.name << ", chunk " << chunk;
+      EXPECT_EQ(stream.buffered(), 0u) << c.name << ", chunk " << chunk;
+    }
   }
 }
 

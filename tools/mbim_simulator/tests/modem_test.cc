@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 namespace halvorn::mbimsim {
@@ -186,6 +187,69 @@ TEST_F(ModemTest, SubscribeListIsAcceptedAndEchoed) {
   EXPECT_EQ(answer.done.data, list);
 }
 
+// A subscribe list as libmbim encodes it (mbim_message_device_service_subscribe_list_set_new)
+// is echoed; one whose offsets, sizes or counts do not fit its bytes is refused with "invalid
+// parameters" and not echoed.
+TEST_F(ModemTest, SubscribeListMustParseBeforeItIsEchoed) {
+  const Bytes list = {
+      0x02, 0x00, 0x00, 0x00,                          // ElementCount: 2
+      0x14, 0x00, 0x00, 0x00,                          // element 0: offset 20
+      0x1c, 0x00, 0x00, 0x00,                          //            size 28
+      0x30, 0x00, 0x00, 0x00,                          // element 1: offset 48
+      0x18, 0x00, 0x00, 0x00,                          //            size 24
+      0xa2, 0x89, 0xcc, 0x33, 0xbc, 0xbb, 0x8b, 0x4f,  // element 0: Basic Connect
+      0xb6, 0xb0, 0x13, 0x3e, 0xc2, 0xaa, 0xe6, 0xdf,  //
+      0x02, 0x00, 0x00, 0x00,                          //   CidCount: 2
+      0x01, 0x00, 0x00, 0x00,                          //   device caps
+      0x10, 0x00, 0x00, 0x00,                          //   device services
+      0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88,  // element 1: vendor service
+      0x99, 0xaa, 0xbb, 0xcc, 0xdd, 0xee, 0xff, 0x11,  //
+      0x01, 0x00, 0x00, 0x00,                          //   CidCount: 1
+      0x01, 0x00, 0x00, 0x00,                          //   radio function level
+  };
+  auto with = [&list](std::size_t offset, std::uint32_t value) {
+    Bytes out = list;
+    for (int i = 0; i < 4; ++i) {
+      out[offset + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(value >> (8 * i));
+    }
+    return out;
+  };
+  auto set = [](std::uint32_t tid, const Bytes& data) {
+    return One(EncodeCommand(tid, {kBasicConnectService, 19, kCommandSet, data}, 4096));
+  };
+
+  Modem modem = Opened(ModemOptions{});
+  Answer accepted = ParseAnswer(modem.Handle(set(20, list)));
+  EXPECT_EQ(accepted.done.status, kStatusSuccess);
+  EXPECT_EQ(accepted.done.data, list);
+
+  struct Case {
+    const char* name;
+    Bytes data;
+  } cases[] = {
+      {"empty", {}},
+      {"cut inside the count", {0x00, 0x00, 0x00}},
+      {"element count 0xffffffff", with(0, 0xffffffff)},
+      {"more elements than offset-size pairs", with(0, 9)},
+      {"offset at the end", with(4, 72)},
+      {"entry runs past the end", with(16, 28)},
+      {"offset and size wrap around", with(4, 0xfffffff0)},
+      {"entry inside the pair table", with(4, 4)},
+      {"entry shorter than service and count", with(16, 16)},
+      {"cid count one too many", with(36, 3)},
+      {"cid count 0xffffffff", with(64, 0xffffffff)},
+  };
+  for (const Case& c : cases) {
+    Answer refused = ParseAnswer(modem.Handle(set(21, c.data)));
+    EXPECT_EQ(refused.transaction_id, 21u) << c.name;
+    EXPECT_EQ(refused.done.cid, kCidDeviceServiceSubscribeList) << c.name;
+    EXPECT_EQ(refused.done.status, kStatusInvalidParameters) << c.name;
+    EXPECT_TRUE(refused.done.data.empty()) << c.name;
+  }
+}
+
+// A message the modem cannot take is answered with a function error under its transaction id
+// and changes nothing.
 TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
   Modem modem = Opened(ModemOptions{});
   Bytes bad_length = Query(11);
@@ -193,6 +257,19 @@ TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
   bad_length[4] = static_cast<std::uint8_t>(bad_length.size());  // ...counted in the message
   Bytes open_without_size = EncodeMessage(kOpenMsg, 12, {});
   Bytes unknown_type = EncodeMessage(0x00000042, 13, {});
+  const Bytes length_four = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x04, 0x00, 0x00, 0x00,  // MessageLength: 4, shorter than the header itself
+      0x10, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  const Bytes header_of_a_long_one = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x00, 0x20, 0x00, 0x00,  // MessageLength: 8192, more than the modem takes
+      0x11, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  // One fragment of 4097 bytes, one more than the modem takes.
+  const Bytes too_long = One(EncodeCommand(
+      18, {kVendorService, kCidRadioLevel, kCommandSet, Bytes(4097 - kCommandFixedSize, 0)}, 8192));
   struct Case {
     const char* name;
     Bytes message;
@@ -202,10 +279,53 @@ TEST_F(ModemTest, MalformedMessagesGetFunctionErrors) {
       {"open without transfer size", open_without_size,
        EncodeFunctionError(12, kErrorLengthMismatch)},
       {"unknown message type", unknown_type, EncodeFunctionError(13, kErrorUnknown)},
+      {"shorter than its header", length_four, EncodeFunctionError(0x10, kErrorLengthMismatch)},
+      {"header of a message longer than the modem takes", header_of_a_long_one,
+       EncodeFunctionError(0x11, kErrorMaxTransfer)},
+      {"close with a body", EncodeMessage(kCloseMsg, 14, Bytes{0, 0, 0, 0}),
+       EncodeFunctionError(14, kErrorLengthMismatch)},
+      {"host error without its code", EncodeMessage(kHostErrorMsg, 15, {}),
+       EncodeFunctionError(15, kErrorLengthMismatch)},
+      {"open with a longer body", EncodeMessage(kOpenMsg, 16, Bytes(8, 0)),
+       EncodeFunctionError(16, kErrorLengthMismatch)},
+      {"command without fragment header", EncodeMessage(kCommandMsg, 17, Bytes(7, 0)),
+       EncodeFunctionError(17, kErrorLengthMismatch)},
+      {"longer than the modem takes", too_long, EncodeFunctionError(18, kErrorMaxTransfer)},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(modem.Handle(c.message).messages, std::vector<Bytes>{c.want}) << c.name;
+    EXPECT_TRUE(modem.is_open()) << c.name;
   }
+  EXPECT_TRUE(modem.received().empty());
+  EXPECT_EQ(modem.level(), 0);
+  // The longest message the modem takes is handled.
+  const Bytes longest = One(EncodeCommand(
+      19, {kVendorService, kCidRadioLevel, kCommandSet, Bytes(4096 - kCommandFixedSize, 0)}, 4096));
+  EXPECT_EQ(ParseAnswer(modem.Handle(longest)).done.status, kStatusInvalidParameters);
+}
+
+// The host must be able to take 64-byte transfers; an open that offers less is refused and
+// changes nothing.
+TEST_F(ModemTest, OpenWithATransferBelowTheMinimumIsRefused) {
+  for (std::uint32_t size : {0u, 1u, 63u}) {
+    Modem closed(ModemOptions{});
+    EXPECT_EQ(closed.Handle(EncodeOpen(5, size)).messages,
+              std::vector<Bytes>{EncodeFunctionError(5, kErrorMaxTransfer)})
+        << size;
+    EXPECT_FALSE(closed.is_open()) << size;
+
+    Modem open = Opened(ModemOptions{});
+    Reaction refused = open.Handle(EncodeOpen(6, size));
+    EXPECT_EQ(refused.messages, std::vector<Bytes>{EncodeFunctionError(6, kErrorMaxTransfer)})
+        << size;
+    EXPECT_FALSE(refused.new_session) << size;
+    EXPECT_TRUE(open.is_open()) << size;
+    EXPECT_EQ(open.max_control_transfer(), 4096u) << size;
+  }
+  Modem modem(ModemOptions{});
+  EXPECT_EQ(modem.Handle(EncodeOpen(7, 64)).messages,
+            std::vector<Bytes>{EncodeOpenDone(7, kStatusSuccess)});
+  EXPECT_EQ(modem.max_control_transfer(), 64u);
 }
 
 TEST_F(ModemTest, AnswersLongerThanTheOpenedTransferComeInFragments) {
@@ -335,6 +455,102 @@ TEST_F(ModemTest, FaultCountLetsTheModemRecover) {
   Answer third = ParseAnswer(modem.Handle(Query(4)));
   EXPECT_EQ(third.done.status, kStatusSuccess);
   EXPECT_EQ(third.done.data, (Bytes{1, 0, 0, 0}));
+}
+
+// A late answer is not lost when the host closes and opens the port again: it goes out just
+// before the answer to the next radio-level command, whatever that command is.
+TEST_F(ModemTest, LateAnswerGoesOutWithTheNextRadioLevelAnswerAfterAReopen) {
+  ModemOptions options;
+  options.initial_level = 9;
+  options.fault = Fault::kLateAnswer;
+  options.fault_target = FaultTarget::kQuery;
+  options.fault_count = 1;
+  Modem modem = Opened(options);
+  EXPECT_TRUE(modem.Handle(Query(7)).messages.empty());
+  EXPECT_EQ(modem.Handle(EncodeClose(8)).messages,
+            std::vector<Bytes>{EncodeCloseDone(8, kStatusSuccess)});
+  EXPECT_EQ(modem.Handle(EncodeOpen(1, 4096)).messages,
+            std::vector<Bytes>{EncodeOpenDone(1, kStatusSuccess)});
+  // Other commands do not carry it.
+  EXPECT_EQ(ParseAnswer(modem.Handle(One(EncodeCommand(
+                            2, {kBasicConnectService, kCidDeviceCaps, kCommandQuery, {}}, 4096))))
+                .transaction_id,
+            2u);
+
+  Reaction set = modem.Handle(Set(3, {1, 0, 0, 0}));
+  ASSERT_EQ(set.messages.size(), 2u);
+  std::optional<Message> late = ParseMessage(set.messages[0]);
+  ASSERT_TRUE(late);
+  EXPECT_EQ(late->transaction_id, 7u);
+  EXPECT_EQ(ParseCommandDoneBody(late->body)->data, (Bytes{9, 0, 0, 0}));  // the level then
+  std::optional<Message> own = ParseMessage(set.messages[1]);
+  ASSERT_TRUE(own);
+  EXPECT_EQ(own->transaction_id, 3u);
+  EXPECT_EQ(modem.level(), 1);
+  // Sent once only.
+  EXPECT_EQ(ParseAnswer(modem.Handle(Query(4))).transaction_id, 4u);
+}
+
+TEST_F(ModemTest, LateAnswersOfEveryTargetQueueUpInOrder) {
+  ModemOptions options;
+  options.fault = Fault::kLateAnswer;
+  options.fault_count = 2;
+  Modem modem = Opened(options);
+  EXPECT_TRUE(modem.Handle(Query(1)).messages.empty());
+  // The set's own answer is held in turn; the query's goes out.
+  Reaction set = modem.Handle(Set(2, {1, 0, 0, 0}));
+  ASSERT_EQ(set.messages.size(), 1u);
+  EXPECT_EQ(ParseMessage(set.messages[0])->transaction_id, 1u);
+  Reaction query = modem.Handle(Query(3));
+  ASSERT_EQ(query.messages.size(), 2u);
+  EXPECT_EQ(ParseMessage(query.messages[0])->transaction_id, 2u);
+  EXPECT_EQ(ParseMessage(query.messages[1])->transaction_id, 3u);
+}
+
+TEST_F(ModemTest, SilentOpenAndCloseAreNeverAnswered) {
+  ModemOptions options;
+  options.fault = Fault::kSilentOpen;
+  options.fault_count = 1;
+  Modem silent_open(options);
+  Reaction first = silent_open.Handle(EncodeOpen(1, 4096));
+  EXPECT_TRUE(first.messages.empty());
+  EXPECT_FALSE(first.new_session);
+  EXPECT_FALSE(silent_open.is_open());
+  // The count is used up: the next OPEN is answered.
+  EXPECT_EQ(silent_open.Handle(EncodeOpen(2, 4096)).messages,
+            std::vector<Bytes>{EncodeOpenDone(2, kStatusSuccess)});
+  EXPECT_TRUE(silent_open.is_open());
+  // Commands are not hit by it.
+  EXPECT_EQ(ParseAnswer(silent_open.Handle(Query(3))).done.status, kStatusSuccess);
+
+  options.fault = Fault::kSilentClose;
+  options.fault_count = -1;
+  Modem silent_close = Opened(options);
+  EXPECT_EQ(ParseAnswer(silent_close.Handle(Query(3))).done.status, kStatusSuccess);
+  EXPECT_TRUE(silent_close.Handle(EncodeClose(4)).messages.empty());
+  EXPECT_FALSE(silent_close.is_open());  // taken, only not answered
+}
+
+TEST_F(ModemTest, GarbledAnswerAnnouncesMoreBytesThanItHas) {
+  ModemOptions options;
+  options.initial_level = 4;
+  options.fault = Fault::kGarbled;
+  options.fault_target = FaultTarget::kQuery;
+  Modem modem = Opened(options);
+  const Reaction query = modem.Handle(Query(5));
+  ASSERT_EQ(query.messages.size(), 1u);
+  const Bytes& bytes = query.messages.front();
+  ASSERT_GE(bytes.size(), kHeaderSize);
+  const std::uint32_t announced =
+      static_cast<std::uint32_t>(bytes[4]) | static_cast<std::uint32_t>(bytes[5]) << 8 |
+      static_cast<std::uint32_t>(bytes[6]) << 16 | static_cast<std::uint32_t>(bytes[7]) << 24;
+  EXPECT_EQ(announced, bytes.size() + kGarbledExtraLength);
+  // A stream reader waits for the rest.
+  MessageStream stream;
+  stream.Append(bytes);
+  EXPECT_FALSE(stream.Next());
+  // Sets are not hit.
+  EXPECT_EQ(ParseAnswer(modem.Handle(Set(6, {1, 0, 0, 0}))).done.status, kStatusSuccess);
 }
 
 TEST_F(ModemTest, ReceivedCommandsKeepTheRequestBytes) {

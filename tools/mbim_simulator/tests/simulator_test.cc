@@ -12,6 +12,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <string>
 #include <thread>
 
 #include "util/linux/scoped_fd.h"
@@ -194,6 +195,79 @@ TEST_F(SimulatorTest, AnOpenDropsAnswersTheHostNeverRead) {
   port_->Write(EncodeOpen(8, 4096));
   ASSERT_TRUE(WaitUntil([&] { return simulator_->is_open(); }));
   EXPECT_EQ(port_->Read(), EncodeOpenDone(8, kStatusSuccess));
+}
+
+// A header the modem cannot take is answered with a function error under its transaction id,
+// and the query written after it, in the same write or the next, is answered too.
+TEST_F(SimulatorTest, AnImpossibleHeaderIsAnsweredAndTheModemStaysInStep) {
+  const Bytes length_four = {
+      0x03, 0x00, 0x00, 0x00,  // MessageType: COMMAND
+      0x04, 0x00, 0x00, 0x00,  // MessageLength: 4, shorter than the header itself
+      0x2a, 0x00, 0x00, 0x00,  // TransactionId
+  };
+  const Bytes length_mismatch = {
+      0x04, 0x00, 0x00, 0x80,  // MessageType: FUNCTION_ERROR
+      0x10, 0x00, 0x00, 0x00,  // MessageLength: 16
+      0x2a, 0x00, 0x00, 0x00,  // TransactionId: the bad header's
+      0x03, 0x00, 0x00, 0x00,  // ErrorStatusCode: length mismatch
+  };
+  // The bad header of each case: `length_four` with another type and length.
+  auto header = [&length_four](std::uint32_t type, std::uint32_t length) {
+    Bytes out = length_four;
+    for (int i = 0; i < 4; ++i) {
+      out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(type >> (8 * i));
+      out[4 + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(length >> (8 * i));
+    }
+    return out;
+  };
+  Bytes open_lost_body = EncodeOpen(0x2a, 4096);
+  open_lost_body[4] = 0x04;  // MessageLength 4; the transfer size still follows
+
+  struct Case {
+    const char* name;
+    Bytes bad;
+    Bytes want;
+  } cases[] = {
+      {"length 4", length_four, length_mismatch},
+      {"length 0", header(kCommandMsg, 0), length_mismatch},
+      {"length 11", header(kOpenMsg, 11), length_mismatch},
+      {"close with a body", header(kCloseMsg, 16), length_mismatch},
+      {"open of 20 bytes", header(kOpenMsg, 20), length_mismatch},
+      {"command one byte longer than the modem takes",
+       header(kCommandMsg, kModemMaxControlMessage + 1),
+       EncodeFunctionError(0x2a, kErrorMaxTransfer)},
+      {"length 0xffffffff", header(kCommandMsg, 0xffffffff),
+       EncodeFunctionError(0x2a, kErrorMaxTransfer)},
+      {"open whose length lost its body", open_lost_body, length_mismatch},
+  };
+  ModemOptions options;
+  options.initial_level = 4;
+  StartWith(options);
+  Open();
+  std::uint32_t tid = 100;
+  for (const Case& c : cases) {
+    for (bool same_write : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (same_write ? ", same write" : ", two writes"));
+      const Bytes query =
+          EncodeCommand(++tid, {kVendorService, kCidRadioLevel, kCommandQuery, {0}}, 4096)[0];
+      if (same_write) {
+        Bytes both = c.bad;
+        both.insert(both.end(), query.begin(), query.end());
+        port_->Write(both);
+      } else {
+        port_->Write(c.bad);
+        port_->Write(query);
+      }
+      EXPECT_EQ(port_->Read(), c.want);
+      std::optional<Message> answer = ParseMessage(port_->Read().value_or(Bytes{}));
+      ASSERT_TRUE(answer);
+      EXPECT_EQ(answer->transaction_id, tid);
+      std::optional<CommandDone> done = ParseCommandDoneBody(answer->body);
+      ASSERT_TRUE(done);
+      EXPECT_EQ(done->data, (Bytes{4, 0, 0, 0}));
+    }
+  }
+  EXPECT_TRUE(simulator_->is_open());
 }
 
 TEST_F(SimulatorTest, ADelayedAnswerDoesNotHoldUpOthers) {

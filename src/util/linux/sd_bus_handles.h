@@ -1,12 +1,13 @@
-// Owners of sd-bus objects (libsystemd): a bus connection, a message, a match slot and an error.
-// Only Linux backend files include this header.
+// Owners of sd-bus objects (libsystemd): a bus connection, a message, a match slot and an error;
+// and the names of systemd's D-Bus interface. Only Linux backend files and tests include it.
 
-#ifndef HALVORN_UTIL_LINUX_SD_BUS_OWNERS_H_
-#define HALVORN_UTIL_LINUX_SD_BUS_OWNERS_H_
+#ifndef HALVORN_UTIL_LINUX_SD_BUS_HANDLES_H_
+#define HALVORN_UTIL_LINUX_SD_BUS_HANDLES_H_
 
 #include <systemd/sd-bus.h>
 
 #include <memory>
+#include <string>
 
 namespace halvorn {
 
@@ -39,6 +40,14 @@ class ScopedBusError {
   sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal
 };
 
+namespace systemd1 {
+inline constexpr const char* kDestination = "org.freedesktop.systemd1";
+inline constexpr const char* kManagerPath = "/org/freedesktop/systemd1";
+inline constexpr const char* kManagerInterface = "org.freedesktop.systemd1.Manager";
+inline constexpr const char* kUnitInterface = "org.freedesktop.systemd1.Unit";
+inline constexpr const char* kServiceInterface = "org.freedesktop.systemd1.Service";
+}  // namespace systemd1
+
 }  // namespace halvorn
 
-#endif  // HALVORN_UTIL_LINUX_SD_BUS_OWNERS_H_
+#endif  // HALVORN_UTIL_LINUX_SD_BUS_HANDLES_H_
