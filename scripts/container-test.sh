@@ -30,10 +30,10 @@ deb=$(ls build/deb/halvorn_*.deb 2>/dev/null | head -1)
 sim=build/linux/tools/mbim_simulator/halvorn-mbim-sim
 [[ -x $sim ]] || fail "no $sim (cmake --build --preset linux --target halvorn-mbim-sim)"
 
-# The tree: systemd and dbus as design notes say, plus the package's run-time libraries so that
-# dpkg -i needs no archive inside the container.
+# The tree: systemd and dbus, plus the package's dependencies (procps for the restart's
+# /bin/kill, the run-time libraries) so that dpkg -i needs no archive inside the container.
 cache=${HALVORN_TREE_CACHE:-/var/cache/halvorn-test}
-includes="systemd,systemd-sysv,dbus,libmbim-glib4,libmbim-proxy,libspdlog1.10,libfmt9,libglib2.0-0"
+includes="systemd,systemd-sysv,dbus,procps,libmbim-glib4,libmbim-proxy,libspdlog1.10,libfmt9,libglib2.0-0"
 tree=$cache/bookworm-$(echo "$includes" | sha256sum | cut -c1-12)
 if [[ ! -f $tree/.complete ]]; then
   echo "container-test: making the tree $tree (once)"
@@ -48,10 +48,12 @@ fi
 work=$(mktemp -d /tmp/halvorn-container.XXXXXX)
 machine=halvorn-test-$$
 boot_pid=""
+leader=""
 cleanup() {
   if [[ -n $boot_pid ]] && kill -0 "$boot_pid" 2>/dev/null; then
     # A clean power-off of the container's systemd, then the hard way.
-    kill -RTMIN+4 "$boot_pid" 2>/dev/null || true
+    # SIGRTMIN+4 asks the container's systemd to power off; systemd-nspawn then ends.
+    kill -RTMIN+4 "${leader:-$boot_pid}" 2>/dev/null || true
     for _ in $(seq 300); do kill -0 "$boot_pid" 2>/dev/null || break; sleep 0.1; done
     kill -KILL "$boot_pid" 2>/dev/null || true
     wait "$boot_pid" 2>/dev/null || true
@@ -74,7 +76,6 @@ systemd-nspawn --register=no --keep-unit --quiet -M "$machine" -D "$root" -b \
 boot_pid=$!
 
 # Runs a command inside the booted container (through its own PID 1's namespaces).
-leader=""
 inside() {
   nsenter --target "$leader" --mount --uts --ipc --pid --net -- \
     env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin SYSTEMD_PAGER= "$@"
