@@ -123,6 +123,9 @@ logfile() { inside sh -c "ls -t \"$logdir\"/*.log 2>/dev/null | head -1"; }
 loghas() { local f; f=$(logfile) && [[ -n $f ]] && inside grep -qF -- "$1" "$f"; }
 poll 300 loghas "Halvorn start" || fail "no log in $logdir"
 step "log: $(logfile)"
+# logind over the system bus, through the hardening: the sleep delay lock.
+poll 300 loghas "sleep delay lock taken" || fail "no sleep delay lock from logind"
+step "logind reached: sleep delay lock taken"
 # How far the job gets: the port named in the drop-in is the modem that exists, but a container
 # has no USB device behind it, so the vendor check fails and the job asks for a retry; after ten
 # runs the daemon restarts its own unit through a transient unit of systemd.
