@@ -51,10 +51,15 @@ boot_pid=""
 leader=""
 cleanup() {
   if [[ -n $boot_pid ]] && kill -0 "$boot_pid" 2>/dev/null; then
-    # A clean power-off of the container's systemd, then the hard way.
-    # SIGRTMIN+4 asks the container's systemd to power off; systemd-nspawn then ends.
-    kill -RTMIN+4 "${leader:-$boot_pid}" 2>/dev/null || true
+    # A clean shut-down (systemd-nspawn passes SIGTERM on to the container's systemd as its
+    # halt request), then the hard way.
+    kill -TERM "$boot_pid" 2>/dev/null || true
     for _ in $(seq 300); do kill -0 "$boot_pid" 2>/dev/null || break; sleep 0.1; done
+    # Its PID 1 first: that ends every process of the container, which would otherwise outlive
+    # systemd-nspawn.
+    if [[ -n $leader ]] && kill -0 "$boot_pid" 2>/dev/null; then
+      kill -KILL "$leader" 2>/dev/null || true
+    fi
     kill -KILL "$boot_pid" 2>/dev/null || true
     wait "$boot_pid" 2>/dev/null || true
   fi
