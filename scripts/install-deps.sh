@@ -15,6 +15,8 @@ PACKAGES=(
   wine wine64 libmbim-utils libmbim-proxy umockdev libumockdev-dev
   python3 python3-dbusmock python3-dbus python3-gi python3-jsonschema dbus dbus-daemon util-linux
   procps
+  # profiling the benchmarks (perf's software events work where hardware counters do not)
+  linux-perf valgrind
 )
 
 missing=()
