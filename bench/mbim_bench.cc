@@ -12,6 +12,7 @@
 // the call it hits and of the call after it, on a fresh modem each. `bench_mbim faults` runs
 // only these.
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include <cstdlib>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,19 @@ double RunMicros(const std::string& command) {
   const int rc = std::system(command.c_str());
   const double micros = std::chrono::duration<double, std::micro>(Clock::now() - start).count();
   return rc == 0 ? micros : -1;
+}
+
+// The ids of the running mbim-proxy processes.
+std::set<long> ProxyPids() {
+  std::set<long> pids;
+  if (FILE* list = ::popen("pgrep -x mbim-proxy", "r")) {
+    long pid = 0;
+    while (std::fscanf(list, "%ld", &pid) == 1) {
+      pids.insert(pid);
+    }
+    ::pclose(list);
+  }
+  return pids;
 }
 
 }  // namespace
@@ -272,6 +287,7 @@ int main(int argc, char** argv) {
   // A script's lower bound for radio on: two `mbimcli` spawns through the proxy (a query, then
   // the set), here two device-caps queries, on the same kind of simulated modem. The first
   // pair also starts mbim-proxy (it ends by itself once no client is left for a while).
+  const std::set<long> proxies_before = ProxyPids();
   std::vector<double> pairs;
   for (int i = 0; i < 6; ++i) {
     const std::string query =
@@ -282,6 +298,12 @@ int main(int argc, char** argv) {
       break;
     }
     pairs.push_back(first + second);
+  }
+  // A proxy these runs started is ended again (by its id), as it would stay otherwise.
+  for (long pid : ProxyPids()) {
+    if (proxies_before.count(pid) == 0) {
+      ::kill(static_cast<pid_t>(pid), SIGTERM);
+    }
   }
   if (pairs.size() >= 2) {
     const double cold = pairs.front();
