@@ -12,7 +12,7 @@ PACKAGES=(
   libspdlog-dev libfmt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
   libsystemd-dev libudev-dev libglib2.0-dev libmbim-glib-dev nlohmann-json3-dev
   # test peers
-  wine wine64 libmbim-utils libmbim-proxy umockdev libumockdev-dev
+  wine wine64 lldb libmbim-utils libmbim-proxy umockdev libumockdev-dev
   python3 python3-dbusmock python3-dbus python3-gi python3-jsonschema dbus dbus-daemon util-linux
   procps
   # profiling the benchmarks (perf's software events work where hardware counters do not)

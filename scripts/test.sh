@@ -89,32 +89,31 @@ for preset in $PRESETS; do
   count "$logdir/test-$preset.log" "$preset"
 done
 
-# A short fixed-count libFuzzer run of each byte walker and of the printf formatter over its
-# seed corpus (clang build in build/fuzz). Each fuzzer counts as one test; FUZZ=0 leaves the
+# A short fixed-count libFuzzer run of each fuzz target (fuzz/targets) over its seed corpus
+# (clang build in build/fuzz). Each fuzzer counts as one test; FUZZ=0 leaves the
 # step out.
 if [[ ${FUZZ:-1} != 0 ]]; then
   echo "=== fuzz"
   if CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DHALVORN_BUILD_FUZZ=ON \
       -DHALVORN_BUILD_TESTS=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$logdir/configure-fuzz.log" 2>&1 &&
       cmake --build build/fuzz --target fuzzers -j "$JOBS"; then
-    for pair in smbios_system_information:smbios smbios_fcc_mode:smbios raw_smbios:raw_smbios \
-        printf_format:printf_format; do
+    while read -r name corpus; do
       work=$(mktemp -d)
       # Inputs that once crashed a fuzzer run first, beside the seeds.
-      inputs=("fuzz/corpus/${pair#*:}")
-      [[ -d fuzz/regressions/${pair%%:*} ]] && inputs+=("fuzz/regressions/${pair%%:*}")
-      if build/fuzz/fuzz/${pair%%:*}_fuzzer "$work" "${inputs[@]}" -runs=100000 -seed=1 \
-          -artifact_prefix="build/fuzz/crash-${pair%%:*}-" >"$logdir/fuzz.log" 2>&1; then
-        echo "fuzz ${pair%%:*}: passed"
+      inputs=("fuzz/corpus/$corpus")
+      [[ -d fuzz/regressions/$name ]] && inputs+=("fuzz/regressions/$name")
+      if build/fuzz/fuzz/${name}_fuzzer "$work" "${inputs[@]}" -runs=100000 -seed=1 \
+          -artifact_prefix="build/fuzz/crash-$name-" >"$logdir/fuzz.log" 2>&1 </dev/null; then
+        echo "fuzz $name: passed"
         passed=$((passed + 1))
       else
         tail -40 "$logdir/fuzz.log"
-        echo "fuzz ${pair%%:*}: FAILED (input in build/fuzz/crash-*; keep it as a named unit test case)"
+        echo "fuzz $name: FAILED (input in build/fuzz/crash-*; keep it as a named unit test case)"
         failed=$((failed + 1))
         status=1
       fi
       rm -rf "$work"
-    done
+    done < <(grep -Ev '^[[:space:]]*(#|$)' fuzz/targets)
   else
     cat "$logdir/configure-fuzz.log"
     echo "test.sh: fuzz build failed" >&2

@@ -1,5 +1,7 @@
 #include "service/process_wiring.h"
 
+#include <utility>
+
 #include "mbn/mbn_helper.h"
 #include "service/auth_module_wiring.h"
 #include "service/task_wiring.h"
@@ -19,8 +21,12 @@ TaskManagerHooks ProcessTaskManagerHooks() {
   return hooks;
 }
 
-bool InstallProcessWiring() {
-  return CTaskManager::installProcessHooks(ProcessTaskManagerHooks());
+bool InstallProcessWiring(decltype(TaskManagerHooks::startThread) worker_starter) {
+  TaskManagerHooks hooks = ProcessTaskManagerHooks();
+  if (worker_starter) {
+    hooks.startThread = std::move(worker_starter);
+  }
+  return CTaskManager::installProcessHooks(std::move(hooks));
 }
 
 }  // namespace halvorn

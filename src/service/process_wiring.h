@@ -27,7 +27,11 @@ TaskManagerHooks ProcessTaskManagerHooks();
 // builds the manager, whose construction prepares and starts the account watcher, so the
 // hooks must be in place by then). Returns false, changing nothing, when the manager already
 // exists.
-bool InstallProcessWiring();
+//
+// `worker_starter`, when given, starts the manager's worker thread in place of the system's
+// starter: the service's entry passes one that lets its stop tell when the worker has ended
+// (service/worker_end.h).
+bool InstallProcessWiring(decltype(TaskManagerHooks::startThread) worker_starter = {});
 
 }  // namespace halvorn
 

@@ -6,6 +6,7 @@
 #include <string>
 #include <tuple>
 
+#include "util/log_folder_guard.h"
 #include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
@@ -43,6 +44,14 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const std::string& folder) {
 
   // A pattern that does not fit its buffer names no folder of ours: nothing is enumerated.
   const bool fits = !folder.empty() && pattern.size() < kPathBufferSize;
+  // Nor is a folder that another account could have put in place (log_folder_guard.h).
+  const std::string refused =
+      fits ? RefusedLogFolderLevel(folder, platform::ProgramDataFolder()) : std::string();
+  if (!refused.empty()) {
+    Print(LogInfo, kTag, "log folder %s: not cleaned", refused);
+    TraceLeave(kTag);
+    return;
+  }
   const std::int64_t now = fs::NowUnixSeconds();
   std::uint64_t dwLogFolderSize = 0;
   std::set<LogFileItem> items;
@@ -94,7 +103,13 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(const std::string& folder) {
     // The file the logger is writing is never deleted (Windows refuses that by itself; other
     // systems would unlink it and lose the rest of this run's log).
     if (path.size() < kPathBufferSize && path != current) {
-      fs::RemoveFile(path);
+      // Looked at again right before: the search saw a regular file, this is what is deleted.
+      const std::string refused_file = RefusedLogFile(path);
+      if (refused_file.empty()) {
+        fs::RemoveFile(path);
+      } else {
+        Print(LogInfo, kTag, "log file %s: not deleted", refused_file);
+      }
     }
     dwLogFolderSize -= size;
   }

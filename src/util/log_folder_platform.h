@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "util/log_folder_guard.h"
+
 namespace halvorn::log_folder_platform {
 
 struct FileEntry {
@@ -24,6 +26,16 @@ std::vector<FileEntry> FindFiles(const std::string& folder,
 
 // Deletes one file; true when it is gone.
 bool RemoveFile(const std::string& path);
+
+// What the system tells of `path` itself (a link at its end is not followed): whether it
+// exists, is a link or a folder, who owns it and whether other accounts may write it.
+PathFacts GetPathFacts(const std::string& path);
+
+// Creates one level of the log folder with its protection, given explicitly rather than
+// inherited: on Windows an access control list that does not inherit (SYSTEM and
+// Administrators full control, Users read, passed on to what is made inside); on Linux mode
+// 0755 whatever the umask. False when it exists or cannot be made.
+bool MakeLogFolderLevel(const std::string& path);
 
 // Seconds since 1970-01-01 UTC.
 std::int64_t NowUnixSeconds();

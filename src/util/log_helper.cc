@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "util/common_util.h"
+#include "util/log_folder_guard.h"
 #include "util/platform.h"
 
 namespace halvorn {
@@ -25,19 +26,6 @@ std::string ThreadIdText() {
   char buf[16];
   std::snprintf(buf, sizeof buf, "%08x", platform::CurrentThreadId());
   return buf;
-}
-
-// Creates every missing level of `path`: each prefix up to and including a separator, then
-// the whole path. Failures (the root, levels that exist) are ignored.
-void CreateFolderLevels(const std::string& path) {
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == platform::kPathSeparator && i > 0) {
-      platform::MakeDirectory(path.substr(0, i + 1));
-    }
-  }
-  if (!path.empty() && path.back() != platform::kPathSeparator) {
-    platform::MakeDirectory(path);
-  }
 }
 
 void RunFolderCleanup() {
@@ -91,10 +79,20 @@ void LogHelper::InitLogger() {
     if (folder.empty()) {
       std::fprintf(stderr, "halvorn: the log folder path cannot be built; logging is off\n");
     } else {
-      CreateFolderLevels(folder);
+      // A level or a file that another account could have put in place is not written to
+      // (log_folder_guard.h); the cleanup refuses the same folder.
+      const std::string refused_level = MakeLogFolder(folder, platform::ProgramDataFolder());
       path = folder + platform::kPathSeparator + BuildLogFileName(platform::LocalTimeNow());
+      const std::string refused_file = refused_level.empty() ? RefusedLogFile(path) : "";
       if (path.size() >= kPathBufferSize) {
         std::fprintf(stderr, "halvorn: log file path too long; logging is off\n");
+        path.clear();
+      } else if (!refused_level.empty()) {
+        std::fprintf(stderr, "halvorn: log folder %s; logging and the folder trim are off\n",
+                     refused_level.c_str());
+        path.clear();
+      } else if (!refused_file.empty()) {
+        std::fprintf(stderr, "halvorn: log file %s; logging is off\n", refused_file.c_str());
         path.clear();
       }
     }

@@ -55,6 +55,9 @@ class LogHelper {
   // waits for that. Never fails the caller: when the folder path cannot be built or the log
   // file cannot be opened, a line goes to standard error, the facade stays silent, and the
   // folder cleanup still runs (on a full disk it is what frees room for the next start).
+  // A level of the folder or the log file that another account could have put in place (a
+  // link, another owner, a folder others may write: log_folder_guard.h) is refused the same
+  // way, with its reason; the cleanup then leaves that folder alone too.
   static void InitLogger();
 
   template <class... Args>

@@ -83,11 +83,10 @@ std::filesystem::path LogCapture::log_folder() const {
          LogHelper::kLogSubFolder;
 }
 
-std::vector<std::string> LogCapture::RawLines() {
-  LogHelper::Shutdown();
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {
   std::vector<std::filesystem::path> files;
   std::error_code ec;
-  for (const auto& entry : std::filesystem::directory_iterator(log_folder(), ec)) {
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
     if (entry.is_regular_file()) {
       files.push_back(entry.path());
     }
@@ -125,6 +124,11 @@ std::vector<std::string> LogCapture::RawLines() {
   return lines;
 }
 
+std::vector<std::string> LogCapture::RawLines() {
+  LogHelper::Shutdown();
+  return ReadLogFolder(log_folder());
+}
+
 std::vector<std::string> LogCapture::Lines() {
   std::vector<std::string> all = AllLines();
   auto end_of_start =
@@ -135,10 +139,10 @@ std::vector<std::string> LogCapture::Lines() {
   return std::vector<std::string>(end_of_start + 1, all.end());
 }
 
-std::vector<std::string> LogCapture::AllLines() {
+std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw) {
   static const std::regex kStamp(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} ([0-9a-f]{8} )?)");
   std::vector<std::string> out;
-  for (const std::string& line : RawLines()) {
+  for (const std::string& line : raw) {
     std::smatch m;
     if (std::regex_search(line, m, kStamp)) {
       out.push_back("T " + line.substr(static_cast<std::size_t>(m.length(0))));
@@ -147,6 +151,24 @@ std::vector<std::string> LogCapture::AllLines() {
     }
   }
   return out;
+}
+
+std::vector<std::string> LogCapture::AllLines() {
+  return MaskLogLines(RawLines());
+}
+
+::testing::AssertionResult LinesInOrder(const std::vector<std::string>& lines,
+                                        const std::vector<std::string>& wanted) {
+  std::size_t at = 0;
+  for (const std::string& line : lines) {
+    if (at < wanted.size() && line == wanted[at]) {
+      ++at;
+    }
+  }
+  if (at == wanted.size()) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << "missing, in order, from line: " << wanted[at];
 }
 
 }  // namespace halvorn::testing

@@ -4,6 +4,8 @@
 #ifndef HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
 #define HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,6 +36,17 @@ class TempDir {
  private:
   std::filesystem::path path_;
 };
+
+// Whole lines without their "\r\n" of every log file in `folder`, in file order (rotated files
+// oldest first).
+std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
+// Lines with the timestamp and the thread id masked, as LogCapture::Lines() shows them.
+std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw);
+
+// Whether `wanted` appears in `lines` in that order, other lines between them allowed; the
+// failure names the first line not found.
+::testing::AssertionResult LinesInOrder(const std::vector<std::string>& lines,
+                                        const std::vector<std::string>& wanted);
 
 // Points "programdata" at a fresh folder and starts the facade there. Lines() stops the
 // facade (draining the queue) and returns what the log files hold.

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "device/device_platform.h"
+#include "device/linux/device_ids.h"
 #include "device/linux/udev_handles.h"
 #include "util/platform.h"
 #include "util/printf_format.h"
@@ -69,26 +70,6 @@ std::string Str(const char* s) {
   return s != nullptr ? std::string(s) : std::string();
 }
 
-// A hexadecimal sysfs value ("7a3f", "0x17cb", "0c"), at most `max`; nullopt otherwise.
-std::optional<std::uint32_t> Hex(const std::string& text, std::uint32_t max) {
-  std::string digits = text;
-  while (!digits.empty() && (digits.back() == '\n' || digits.back() == ' ')) {
-    digits.pop_back();
-  }
-  if (digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) {
-    digits.erase(0, 2);
-  }
-  if (digits.empty() || digits.size() > 8 ||
-      digits.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-    return std::nullopt;
-  }
-  const unsigned long value = std::strtoul(digits.c_str(), nullptr, 16);
-  if (value > max) {
-    return std::nullopt;
-  }
-  return static_cast<std::uint32_t>(value);
-}
-
 // What Windows would know of one device.
 struct Identity {
   std::vector<std::string> hardware_ids;
@@ -116,52 +97,47 @@ std::optional<Identity> IdentifyUsb(udev_device* dev) {
   if (usb == nullptr) {
     return std::nullopt;
   }
-  const auto vid = Hex(Attr(usb, "idVendor"), 0xFFFF);
-  const auto pid = Hex(Attr(usb, "idProduct"), 0xFFFF);
-  const auto rev = Hex(Attr(usb, "bcdDevice"), 0xFFFF);
-  if (!vid || !pid || !rev) {
+  UsbAttributes attributes;
+  attributes.is_interface = is_interface;
+  attributes.id_vendor = Attr(usb, "idVendor");
+  attributes.id_product = Attr(usb, "idProduct");
+  attributes.bcd_device = Attr(usb, "bcdDevice");
+  if (is_interface) {
+    attributes.interface_number = Attr(dev, "bInterfaceNumber");
+  }
+  attributes.sysname = Str(udev_device_get_sysname(dev));
+  std::optional<DeviceIds> ids = UsbDeviceIds(attributes);
+  if (!ids) {
     return std::nullopt;
   }
-  const std::string sysname = Str(udev_device_get_sysname(dev));
-  const std::string base = StrPrintf("USB\\VID_%04X&PID_%04X", *vid, *pid);
   Identity id;
-  if (is_interface) {
-    const auto mi = Hex(Attr(dev, "bInterfaceNumber"), 0xFF);
-    if (!mi) {
-      return std::nullopt;
-    }
-    const std::string tail = StrPrintf("&MI_%02X", *mi);
-    id.hardware_ids = {base + StrPrintf("&REV_%04X", *rev) + tail, base + tail};
-    id.instance_id = base + tail + "\\" + sysname;
-    id.description = FirstNonEmpty({Attr(dev, "interface"), Prop(dev, "ID_MODEL_FROM_DATABASE"),
-                                    Prop(usb, "ID_MODEL_FROM_DATABASE"), sysname});
-  } else {
-    id.hardware_ids = {base + StrPrintf("&REV_%04X", *rev), base};
-    id.instance_id = base + "\\" + sysname;
-    id.description =
-        FirstNonEmpty({Prop(dev, "ID_MODEL_FROM_DATABASE"), Attr(dev, "product"), sysname});
-  }
+  id.hardware_ids = std::move(ids->hardware_ids);
+  id.instance_id = std::move(ids->instance_id);
+  id.description = is_interface
+                       ? FirstNonEmpty({Attr(dev, "interface"), Prop(dev, "ID_MODEL_FROM_DATABASE"),
+                                        Prop(usb, "ID_MODEL_FROM_DATABASE"), attributes.sysname})
+                       : FirstNonEmpty({Prop(dev, "ID_MODEL_FROM_DATABASE"), Attr(dev, "product"),
+                                        attributes.sysname});
   return id;
 }
 
 std::optional<Identity> IdentifyPci(udev_device* dev) {
-  const auto ven = Hex(Attr(dev, "vendor"), 0xFFFF);
-  const auto devid = Hex(Attr(dev, "device"), 0xFFFF);
-  const auto sub_ven = Hex(Attr(dev, "subsystem_vendor"), 0xFFFF);
-  const auto sub_dev = Hex(Attr(dev, "subsystem_device"), 0xFFFF);
-  const auto rev = Hex(Attr(dev, "revision"), 0xFF);
-  const auto cls = Hex(Attr(dev, "class"), 0xFFFFFF);
-  if (!ven || !devid || !sub_ven || !sub_dev || !rev || !cls) {
+  PciAttributes attributes;
+  attributes.vendor = Attr(dev, "vendor");
+  attributes.device = Attr(dev, "device");
+  attributes.subsystem_vendor = Attr(dev, "subsystem_vendor");
+  attributes.subsystem_device = Attr(dev, "subsystem_device");
+  attributes.revision = Attr(dev, "revision");
+  attributes.class_code = Attr(dev, "class");
+  attributes.sysname = Str(udev_device_get_sysname(dev));
+  std::optional<DeviceIds> ids = PciDeviceIds(attributes);
+  if (!ids) {
     return std::nullopt;
   }
-  const std::string sysname = Str(udev_device_get_sysname(dev));
-  const std::string base = StrPrintf("PCI\\VEN_%04X&DEV_%04X", *ven, *devid);
-  const std::string subsys = StrPrintf("&SUBSYS_%04X%04X", *sub_dev, *sub_ven);
   Identity id;
-  id.hardware_ids = {base + subsys + StrPrintf("&REV_%02X", *rev), base + subsys,
-                     base + StrPrintf("&CC_%06X", *cls), base + StrPrintf("&CC_%04X", *cls >> 8)};
-  id.instance_id = base + subsys + StrPrintf("&REV_%02X", *rev) + "\\" + sysname;
-  id.description = FirstNonEmpty({Prop(dev, "ID_MODEL_FROM_DATABASE"), sysname});
+  id.hardware_ids = std::move(ids->hardware_ids);
+  id.instance_id = std::move(ids->instance_id);
+  id.description = FirstNonEmpty({Prop(dev, "ID_MODEL_FROM_DATABASE"), attributes.sysname});
   return id;
 }
 

@@ -3,9 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <ctime>
 #include <memory>
 
+#include "util/linux/scoped_fd.h"
 #include "util/log_folder_platform.h"
 
 namespace halvorn::log_folder_platform {
@@ -50,6 +52,33 @@ std::vector<FileEntry> FindFiles(const std::string& folder,
 
 bool RemoveFile(const std::string& path) {
   return ::unlink(path.c_str()) == 0;
+}
+
+PathFacts GetPathFacts(const std::string& path) {
+  PathFacts facts;
+  struct stat st {};
+  if (::lstat(path.c_str(), &st) != 0) {
+    // Only a missing entry is missing; one that cannot be looked at is there, unknown.
+    facts.exists = errno != ENOENT && errno != ENOTDIR;
+    return facts;
+  }
+  facts.exists = true;
+  facts.is_link = S_ISLNK(st.st_mode);
+  facts.is_directory = S_ISDIR(st.st_mode);
+  facts.owner = st.st_uid == 0             ? PathOwner::kSystem
+                : st.st_uid == ::geteuid() ? PathOwner::kService
+                                           : PathOwner::kOther;
+  facts.others_may_write = (st.st_mode & (S_IWGRP | S_IWOTH)) != 0;
+  return facts;
+}
+
+bool MakeLogFolderLevel(const std::string& path) {
+  if (::mkdir(path.c_str(), 0755) != 0) {
+    return false;
+  }
+  // The mode on the folder just made, not on whatever the path names by now.
+  const ScopedFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  return fd.is_valid() && ::fchmod(fd.get(), 0755) == 0;
 }
 
 std::int64_t NowUnixSeconds() {

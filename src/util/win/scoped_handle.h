@@ -67,6 +67,14 @@ struct ServiceHandleTraits {
 };
 using ScopedServiceHandle = ScopedGeneric<ServiceHandleTraits>;
 
+// An open event log (CloseEventLog).
+struct EventLogTraits {
+  using Handle = HANDLE;
+  static bool IsValid(HANDLE h) { return h != nullptr; }
+  static void Close(HANDLE h) { ::CloseEventLog(h); }
+};
+using ScopedEventLog = ScopedGeneric<EventLogTraits>;
+
 }  // namespace halvorn::win
 
 #endif  // HALVORN_UTIL_WIN_SCOPED_HANDLE_H_

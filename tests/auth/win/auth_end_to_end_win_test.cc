@@ -5,10 +5,9 @@
 // vendor device is a SetupAPI device with a driver key of the network class; IsDisableVerify
 // is a value of the prefix's registry.
 //
-// One thing is replaced at the platform boundary, in this test only: the adapter list. Wine
-// has no mobile-broadband adapter and no way to make one, so GetAdapterListSize and
-// GetAdapterList below stand in for the IP Helper ones (src/device/win/adapters_win.cc,
-// which this program does not link).
+// One thing is replaced at the platform boundary: the adapter list. Wine has no
+// mobile-broadband adapter and no way to make one, so this program links the stand-in list of
+// tests/device/win/stand_in_adapters.h in place of the IP Helper one.
 //
 // Wine's SetupAPI keeps no power data for a device, so the platform check of a listed model
 // cannot find the modem's hardware id there, and Wine's firmware table has no OEM structure,
@@ -37,6 +36,7 @@
 #include "auth/systeminfo.h"
 #include "ctl/halvornctl.h"
 #include "device/device_platform.h"
+#include "device/win/stand_in_adapters.h"
 #include "device/win/win_devices.h"
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
@@ -47,39 +47,6 @@
 #include "util/log_helper.h"
 
 namespace halvorn {
-
-namespace {
-
-// The adapters the stand-in list reports.
-std::vector<device_platform::AdapterRecord>& Adapters() {
-  static auto* const adapters = new std::vector<device_platform::AdapterRecord>;
-  return *adapters;
-}
-
-// A size that the list "needs": what GetAdaptersAddresses would report is of no interest to
-// the helper beyond allocating it.
-constexpr std::uint32_t kAdapterListSize = 4096;
-
-}  // namespace
-
-namespace device_platform {
-
-std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
-  return kAdapterListSize;
-}
-
-std::uint32_t GetAdapterList(std::uint32_t /*family*/,
-                             std::uint32_t /*flags*/,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
-  if (buffer.size() < kAdapterListSize) {
-    return kErrorBufferOverflow;
-  }
-  *adapters = Adapters();
-  return kErrorSuccess;
-}
-
-}  // namespace device_platform
 
 namespace {
 
@@ -274,8 +241,6 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     ASSERT_NE(provider_, nullptr);
   }
 
-  void TearDown() override { Adapters().clear(); }
-
   // Lays out the laptop of `c` and runs the job once on it; then calls `then` (if given) with
   // the runtime, the laptop still in place and the job's log still in its folder. The laptop is
   // taken down again before the function returns.
@@ -300,11 +265,6 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     ASSERT_TRUE(driver_key.ok());
     DisableVerifyValue registry(c.disable_verify);
     ASSERT_TRUE(registry.ok());
-    Adapters() = {
-        {"{6E1B2F2A-0C0F-4D43-9A57-5A0C3A1B7D10}", L"Intel(R) Ethernet", L"eth0", 6, 1},
-        {testing::kModemAdapterName, testing::kModemAdapterDescription,
-         testing::kModemAdapterFriendlyName, 243, 2},
-    };
 
     std::unique_ptr<mbn_platform::Runtime> runtime = mbn_win::CreateWinRuntime();
     {

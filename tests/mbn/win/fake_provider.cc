@@ -109,10 +109,42 @@ struct State {
   std::int64_t next_token = kFirstToken;
 };
 
+// The shared memory of a test in another process, when there is one (see
+// FakeSharedState). Looked at once, when the provider's state is made.
+FakeSharedState* OpenShared() {
+  HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, HALVORN_FAKE_PROVIDER_SHARED_NAME);
+  if (mapping == nullptr) {
+    return nullptr;
+  }
+  // The view stays mapped for the life of the process.
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(FakeSharedState));
+  CloseHandle(mapping);
+  return static_cast<FakeSharedState*>(view);
+}
+
+FakeSharedState* const* Shared() {
+  static FakeSharedState* const shared = OpenShared();
+  return &shared;
+}
+
 // Never destroyed: threads and objects of the provider may outlive any order of teardown.
 State& S() {
-  static State* const state = new State;
+  static State* const state = [] {
+    auto* made = new State;
+    if (FakeSharedState* shared = *Shared()) {
+      made->script = shared->script;
+      made->record.level = shared->script.level;
+    }
+    return made;
+  }();
   return *state;
+}
+
+// Copies the record to the test's shared memory. Call with S().lock held.
+void Publish() {
+  if (FakeSharedState* shared = *Shared()) {
+    shared->record = S().record;
+  }
 }
 
 // Runs `body` on a new thread that WaitIdle joins.
@@ -147,6 +179,7 @@ template <class Update>
 void Record(Update update) {
   std::lock_guard<std::mutex> hold(S().lock);
   update(S().record);
+  Publish();
 }
 
 // The scripted failure of `point`, or S_OK.
@@ -371,6 +404,7 @@ Answer ExecuteOnKeptLevel(bool set, const std::vector<std::uint8_t>& bytes) {
     if (answer.status_code == 0 && bytes.size() >= 4) {
       level = static_cast<std::int32_t>(bytes[0] | bytes[1] << 8 | bytes[2] << 16 |
                                         static_cast<std::uint32_t>(bytes[3]) << 24);
+      Publish();
     }
     return answer;
   }
@@ -956,6 +990,9 @@ class Factory final : public Counted<Factory>,
     *modem = nullptr;
     std::int32_t lookup = 0;
     Record([&](FakeRecord& r) { lookup = ++r.default_lookups; });
+    if (Script().crash_in_get_default) {
+      *static_cast<volatile std::int32_t*>(nullptr) = lookup;
+    }
     if (const HRESULT hr = FailureAt(kFailGetDefault); FAILED(hr)) {
       return hr;
     }

@@ -74,6 +74,9 @@ struct FakeScript {
   std::int32_t keeps_level;
   std::int32_t level;  // the level it starts with
   std::uint32_t set_status_code;
+  // GetDefault writes through a null pointer: an access violation on the caller's thread (a
+  // crash of the program under test, for its crash handler).
+  std::int32_t crash_in_get_default;
 };
 
 struct FakeCommand {
@@ -104,6 +107,16 @@ struct FakeRecord {
   std::int32_t handlers_registered;
   std::int32_t events_delivered;
   std::int32_t level;  // the level kept under FakeScript::keeps_level
+};
+
+// A program that loads the provider in another process (a service under test) is driven
+// through this shared memory: when a file mapping of this name exists as the provider starts
+// in a process, that provider takes its script from it and copies its record into it after
+// every change. The test creates the mapping (FakeSharedState) before the program starts.
+#define HALVORN_FAKE_PROVIDER_SHARED_NAME L"Global\\HalvornFakeProviderShared"
+struct FakeSharedState {
+  FakeScript script;
+  FakeRecord record;
 };
 
 // The script the provider starts with: one modem with the vendor service that answers every
