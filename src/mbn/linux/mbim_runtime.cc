@@ -2,7 +2,6 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -100,7 +99,7 @@ struct Opening {
   // answer). Commands still pending in libmbim end by their own timeout; libmbim holds the
   // device for them.
   void Drop() {
-    *usable = false;
+    usable = false;
     if (!device) {
       return;
     }
@@ -113,12 +112,10 @@ struct Opening {
     mbim_device_close_force(device.get(), nullptr);
   }
 
-  static void OnRemoved(MbimDevice*, gpointer self) {
-    *static_cast<Opening*>(self)->usable = false;
-  }
+  static void OnRemoved(MbimDevice*, gpointer self) { static_cast<Opening*>(self)->usable = false; }
   static void OnError(MbimDevice*, GError* error, gpointer self) {
     if (g_error_matches(error, MBIM_PROTOCOL_ERROR, MBIM_PROTOCOL_ERROR_NOT_OPENED)) {
-      *static_cast<Opening*>(self)->usable = false;
+      static_cast<Opening*>(self)->usable = false;
     }
   }
 
@@ -129,9 +126,7 @@ struct Opening {
   GObjectPtr<MbimDevice> device;
   // The modem's device services, read once per opening.
   std::optional<std::vector<MbimUuid>> services;
-  // Whether the opening takes commands. Written on the GLib thread only; callers also read it
-  // through the keeper's published ready opening (PortKeeper::ReadyFor).
-  const std::shared_ptr<std::atomic<bool>> usable = std::make_shared<std::atomic<bool>>(true);
+  bool usable = true;
   gulong removed_handler = 0;
   gulong error_handler = 0;
 };
@@ -235,7 +230,7 @@ void OnCommandDone(GObject* source, GAsyncResult* result, gpointer user_data) {
       status = AsyncStatus::kCanceled;
     } else if (!g_error_matches(error.get(), MBIM_CORE_ERROR, MBIM_CORE_ERROR_TIMEOUT)) {
       // The device could not take the command (it is closed, or writing failed).
-      *sent->opening->usable = false;
+      sent->opening->usable = false;
     }
   } else if (mbim_message_get_message_type(message.get()) == MBIM_MESSAGE_TYPE_COMMAND_DONE &&
              ReadDone(message.get(), state, &status_code, &data)) {
@@ -285,36 +280,10 @@ class Pending : public mbn_platform::PendingCommand {
 }  // namespace
 
 // The runtime's kept opening of the control port, and the preparation of the port for a call.
-// GLib thread only, but for ReadyFor.
+// GLib thread only.
 class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
  public:
   using Prepared = std::function<void(std::shared_ptr<Opening>)>;
-
-  // What a call may learn of the kept opening once its device services are read, without a
-  // round trip to the GLib thread.
-  struct Ready {
-    std::uint64_t id = 0;
-    std::string path;
-    bool proxy = false;
-    NodeIdentity identity;
-    std::vector<MbimUuid> services;
-    std::shared_ptr<std::atomic<bool>> usable;
-  };
-
-  // Any thread: the kept opening when Prepare would hand it over as it stands (ready, usable,
-  // the same path, route and device node); null when only Prepare can tell.
-  std::shared_ptr<const Ready> ReadyFor(const std::string& path, bool proxy) const {
-    std::shared_ptr<const Ready> ready;
-    {
-      std::lock_guard<std::mutex> hold(ready_lock_);
-      ready = ready_;
-    }
-    if (!ready || !*ready->usable || ready->path != path || ready->proxy != proxy) {
-      return nullptr;
-    }
-    const std::optional<NodeIdentity> identity = IdentityOf(path);
-    return identity && *identity == ready->identity ? ready : nullptr;
-  }
 
   ~PortKeeper() { Drop(); }
 
@@ -325,7 +294,7 @@ class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
 
   // The kept opening when it is `id` and usable.
   std::shared_ptr<Opening> Usable(std::uint64_t id) const {
-    return kept_ && kept_->id == id && *kept_->usable ? kept_ : nullptr;
+    return kept_ && kept_->id == id && kept_->usable ? kept_ : nullptr;
   }
 
   // A command of opening `id` went unanswered: the device is dropped, the next call opens the
@@ -336,17 +305,7 @@ class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
     }
   }
 
-  // Any thread: withdraws the published opening `id`, so that the next call goes through
-  // Prepare on the GLib thread, after the work already posted there.
-  void Withdraw(std::uint64_t id) {
-    std::lock_guard<std::mutex> hold(ready_lock_);
-    if (ready_ && ready_->id == id) {
-      ready_.reset();
-    }
-  }
-
   void Drop() {
-    Publish(nullptr);
     if (kept_) {
       kept_->Drop();
       kept_.reset();
@@ -356,22 +315,7 @@ class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
  private:
   class Job;
 
-  // Publishes `opening` for ReadyFor when it is the kept one and its services are read; null
-  // withdraws what was published.
-  void Publish(const std::shared_ptr<Opening>& opening) {
-    std::shared_ptr<const Ready> ready;
-    if (opening && opening == kept_ && opening->services) {
-      ready = std::make_shared<const Ready>(Ready{opening->id, opening->path, opening->proxy,
-                                                  opening->identity, *opening->services,
-                                                  opening->usable});
-    }
-    std::lock_guard<std::mutex> hold(ready_lock_);
-    ready_ = std::move(ready);
-  }
-
   std::shared_ptr<Opening> kept_;
-  mutable std::mutex ready_lock_;  // guards ready_
-  std::shared_ptr<const Ready> ready_;
 };
 
 // One preparation: a deadline, and the libmbim steps it waits for. Whatever libmbim still
@@ -496,7 +440,7 @@ class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
                                                      &elements, &failure)) {
       ErrorPtr error(failure);
       // Unanswered in time or not understood: the next call starts on a fresh opening.
-      *job->opening_->usable = false;
+      job->opening_->usable = false;
       job->Finish(nullptr);
       return;
     }
@@ -506,9 +450,6 @@ class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
     }
     mbim_device_service_element_array_free(elements);
     job->opening_->services = std::move(services);
-    if (std::shared_ptr<PortKeeper> keeper = job->keeper_.lock()) {
-      keeper->Publish(job->opening_);
-    }
     job->Finish(job->opening_);
   }
 
@@ -524,7 +465,7 @@ class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
 
 void PortKeeper::Prepare(const std::string& path, bool proxy, Prepared done) {
   const std::optional<NodeIdentity> identity = IdentityOf(path);
-  if (kept_ && (!*kept_->usable || kept_->path != path || kept_->proxy != proxy || !identity ||
+  if (kept_ && (!kept_->usable || kept_->path != path || kept_->proxy != proxy || !identity ||
                 *identity != kept_->identity)) {
     Drop();
   }
@@ -533,7 +474,6 @@ void PortKeeper::Prepare(const std::string& path, bool proxy, Prepared done) {
     return;
   }
   if (kept_ && kept_->services) {
-    Publish(kept_);
     done(kept_);
     return;
   }
@@ -633,14 +573,6 @@ class Session : public mbn_platform::CommandSession {
     if (commands_.empty()) {
       return;
     }
-    // A command unanswered now may make the posted work below drop the opening: until that
-    // work has run, the next call must not take the opening as ready.
-    const bool unanswered_now = std::any_of(
-        commands_.begin(), commands_.end(),
-        [](const std::shared_ptr<CommandState>& command) { return !command->IsFinished(); });
-    if (unanswered_now && link_->opening) {
-      link_->keeper->Withdraw(*link_->opening);
-    }
     link_->glib.Post([keeper = link_->keeper, opening_id = link_->opening.value_or(0),
                       commands = std::exchange(commands_, {})] {
       bool unanswered = false;
@@ -687,32 +619,21 @@ class Modem : public mbn_platform::Modem {
                               std::unique_ptr<mbn_platform::DeviceService>* service) override {
     const MbimUuid uuid = ToMbimUuid(id);
     using Answer = std::optional<std::pair<std::uint64_t, bool>>;
-    // A kept opening that is ready answers here; otherwise the GLib thread prepares the port.
-    Answer answer;
-    if (std::shared_ptr<const PortKeeper::Ready> ready =
-            link_->keeper->ReadyFor(link_->path, link_->proxy)) {
-      bool found = false;
-      for (const MbimUuid& listed : ready->services) {
-        found = found || mbim_uuid_cmp(&listed, &uuid);
-      }
-      answer = std::make_pair(ready->id, found);
-    } else {
-      answer =
-          link_->glib.Await<Answer>([keeper = link_->keeper, path = link_->path,
-                                     proxy = link_->proxy, uuid](std::function<void(Answer)> done) {
-            keeper->Prepare(path, proxy, [uuid, done](std::shared_ptr<Opening> opening) {
-              if (!opening) {
-                done(std::nullopt);
-                return;
-              }
-              bool found = false;
-              for (const MbimUuid& listed : *opening->services) {
-                found = found || mbim_uuid_cmp(&listed, &uuid);
-              }
-              done(std::make_pair(opening->id, found));
-            });
+    const Answer answer =
+        link_->glib.Await<Answer>([keeper = link_->keeper, path = link_->path, proxy = link_->proxy,
+                                   uuid](std::function<void(Answer)> done) {
+          keeper->Prepare(path, proxy, [uuid, done](std::shared_ptr<Opening> opening) {
+            if (!opening) {
+              done(std::nullopt);
+              return;
+            }
+            bool found = false;
+            for (const MbimUuid& listed : *opening->services) {
+              found = found || mbim_uuid_cmp(&listed, &uuid);
+            }
+            done(std::make_pair(opening->id, found));
           });
-    }
+        });
     if (!answer) {
       return CallResult::Failure();
     }
