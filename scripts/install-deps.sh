@@ -15,6 +15,8 @@ PACKAGES=(
   wine wine64 lldb libmbim-utils libmbim-proxy umockdev libumockdev-dev
   python3 python3-dbusmock python3-dbus python3-gi python3-jsonschema dbus dbus-daemon util-linux
   procps
+  # the daemon's tests: journal files from the export format
+  systemd-journal-remote
   # profiling the benchmarks (perf's software events work where hardware counters do not)
   linux-perf valgrind
 )

@@ -29,8 +29,8 @@ bool ReadSourceName(std::span<const std::uint8_t> record, std::u16string* name) 
 
 }  // namespace
 
-std::optional<EventLogRecord> FindLogonRecord(std::span<const std::uint8_t> bytes) {
-  const std::u16string_view logon_source(kLogonSource);
+std::optional<EventLogRecord> FindLogonRecord(std::span<const std::uint8_t> bytes,
+                                              std::u16string_view source) {
   std::size_t offset = 0;
   while (bytes.size() - offset >= kEventLogRecordFixedSize) {
     const std::span<const std::uint8_t> rest = bytes.subspan(offset);
@@ -49,7 +49,7 @@ std::optional<EventLogRecord> FindLogonRecord(std::span<const std::uint8_t> byte
     r.eventId = Read32(record, 20);
     r.eventType = Read16(record, 24);
     r.eventCategory = Read16(record, 28);
-    if (r.sourceName == logon_source && r.eventType == kEventTypeInformation) {
+    if (r.sourceName == source && r.eventType == kEventTypeInformation) {
       return r;
     }
     offset += length;

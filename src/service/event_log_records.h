@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 
 namespace halvorn::service {
 
@@ -33,11 +34,12 @@ struct EventLogRecord {
   std::u16string sourceName;
 };
 
-// The first logon record of `bytes` (source "Wlclntfy", information type) in buffer order,
-// which is newest first for a backwards read. The walk stops at the end of the buffer and at
-// the first record that does not fit what is left of it (a truncated or overlong record), is
-// shorter than its fixed part, or has no terminated source name.
-std::optional<EventLogRecord> FindLogonRecord(std::span<const std::uint8_t> bytes);
+// The first logon record of `bytes` (source `source`, "Wlclntfy" by default, information type)
+// in buffer order, which is newest first for a backwards read. The walk stops at the end of the
+// buffer and at the first record that does not fit what is left of it (a truncated or overlong
+// record), is shorter than its fixed part, or has no terminated source name.
+std::optional<EventLogRecord> FindLogonRecord(std::span<const std::uint8_t> bytes,
+                                              std::u16string_view source = kLogonSource);
 
 }  // namespace halvorn::service
 

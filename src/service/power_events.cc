@@ -117,8 +117,8 @@ bool PowerEvents::getLastLogTime(char* text, std::int64_t* logonTime) {
   while (log->ReadBackwards(buffer, &read, &needed)) {
     LogHelper::Print(LogInfo, kTagLastLogTime, "dwRead = %d,dwNeeded = %d", read, needed);
     const std::size_t used = read < buffer.size() ? read : buffer.size();
-    const std::optional<EventLogRecord> logon =
-        FindLogonRecord(std::span<const std::uint8_t>(buffer.data(), used));
+    const std::optional<EventLogRecord> logon = FindLogonRecord(
+        std::span<const std::uint8_t>(buffer.data(), used), platform_.LogonSource());
     if (!logon) {
       continue;
     }

@@ -12,6 +12,9 @@
 #include <functional>
 #include <memory>
 #include <span>
+#include <string_view>
+
+#include "service/event_log_records.h"
 
 namespace halvorn {
 
@@ -50,6 +53,9 @@ class PowerPlatform {
   virtual std::tm LocalTime(std::int64_t seconds) = 0;
   // The local Application log, or null when it cannot be opened.
   virtual std::unique_ptr<EventLogReader> OpenApplicationLog() = 0;
+  // The source name of the logon records in that log: "Wlclntfy" on Windows; a port whose
+  // log names the logon's writer otherwise says which.
+  virtual std::u16string_view LogonSource() const { return kLogonSource; }
 };
 
 // The power-event state of the process and what the callback does with each event.

@@ -40,8 +40,8 @@ namespace {
 // Adds the variables that the product reads and tests set, before main and so before any
 // thread of a test exists (see SetEnv).
 const bool kProductVariablesAdded = [] {
-  for (const char* name :
-       {"programdata", "HALVORN_REGISTRY_FILE", "HALVORN_MBIM_PORT", "HALVORN_MBIM_PROXY"}) {
+  for (const char* name : {"programdata", "HALVORN_REGISTRY_FILE", "HALVORN_MBIM_PORT",
+                           "HALVORN_MBIM_PROXY", "NOTIFY_SOCKET", "DBUS_SYSTEM_BUS_ADDRESS"}) {
     ::setenv(name, "", 0);
   }
   return true;
@@ -78,9 +78,13 @@ LogCapture::~LogCapture() {
   LogHelper::Shutdown();
 }
 
-std::filesystem::path LogCapture::log_folder() const {
-  return dir_.path() / LogHelper::kCompanyFolder / LogHelper::kProductFolder /
+std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata) {
+  return programdata / LogHelper::kCompanyFolder / LogHelper::kProductFolder /
          LogHelper::kLogSubFolder;
+}
+
+std::filesystem::path LogCapture::log_folder() const {
+  return LogFolderUnder(dir_.path());
 }
 
 std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {

@@ -37,6 +37,8 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// The log folder under a program-data folder.
+std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata);
 // Whole lines without their "\r\n" of every log file in `folder`, in file order (rotated files
 // oldest first).
 std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);

@@ -1,5 +1,5 @@
-// Ownership of sd-bus objects (libsystemd): a bus connection, a message and an error; and the
-// names of systemd's D-Bus interface.
+// Owners of sd-bus objects (libsystemd): a bus connection, a message, a match slot and an error;
+// and the names of systemd's D-Bus interface. Only Linux backend files and tests include it.
 
 #ifndef HALVORN_UTIL_LINUX_SD_BUS_HANDLES_H_
 #define HALVORN_UTIL_LINUX_SD_BUS_HANDLES_H_
@@ -21,6 +21,11 @@ struct MessageDeleter {
 };
 using ScopedMessage = std::unique_ptr<sd_bus_message, MessageDeleter>;
 
+struct SlotDeleter {
+  void operator()(sd_bus_slot* slot) const { sd_bus_slot_unref(slot); }
+};
+using ScopedSlot = std::unique_ptr<sd_bus_slot, SlotDeleter>;
+
 class ScopedBusError {
  public:
   ScopedBusError() = default;
@@ -29,7 +34,7 @@ class ScopedBusError {
   ScopedBusError& operator=(const ScopedBusError&) = delete;
   sd_bus_error* get() { return &error_; }
   // The error's message; empty when there is none.
-  std::string text() const { return error_.message != nullptr ? error_.message : ""; }
+  const char* text() const { return error_.message != nullptr ? error_.message : ""; }
 
  private:
   sd_bus_error error_ = {nullptr, nullptr, 0};  // SD_BUS_ERROR_NULL, without its C compound literal

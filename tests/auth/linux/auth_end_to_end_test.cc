@@ -21,6 +21,7 @@
 #include "auth/auth_module_job.h"
 #include "auth/linux/simulated_laptop.h"
 #include "auth/successful_run_log.h"
+#include "mbn/linux/mbim_runtime.h"
 #include "mbn/mbn_helper.h"
 #include "service/auth_module_wiring.h"
 #include "service/process_wiring.h"

@@ -1,5 +1,6 @@
 #include "auth/linux/simulated_laptop.h"
 
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,39 +14,47 @@
 
 namespace halvorn::testing {
 
-using mbimsim::ModemOptions;
-using mbimsim::Simulator;
+namespace {
 
-void SimulatedLaptopTest::SetUp() {
-  ASSERT_TRUE(Testbed::Preloaded())
-      << "run this program through tests/device/linux/in_testbed.sh (umockdev-wrapper)";
-  if (::geteuid() != 0) {
-    GTEST_SKIP() << "needs root: the registry file is trusted only when owned by root";
-  }
+constexpr const char* kFccText = "KHOIHGIUCCHHII";
+
+}  // namespace
+
+SimulatedLaptop::SimulatedLaptop() {
   SetEnv("HALVORN_REGISTRY_FILE", registry_.string());
-  // The pseudo-terminal is opened directly: mbim-proxy serves root only.
   SetEnv(mbn_linux::kProxyVariable, "0");
 }
 
-void SimulatedLaptopTest::TearDown() {
+SimulatedLaptop::~SimulatedLaptop() {
   UnsetEnv(mbn_linux::kPortVariable);
   UnsetEnv(mbn_linux::kProxyVariable);
   UnsetEnv("HALVORN_REGISTRY_FILE");
 }
 
-void SimulatedLaptopTest::BuildLaptop(const Laptop& laptop) {
+const char* SimulatedLaptop::SkipReason() {
+  if (!Testbed::Preloaded()) {
+    ADD_FAILURE() << "run this program through tests/device/linux/in_testbed.sh (umockdev-wrapper)";
+    return "not under the preload library";
+  }
+  if (::geteuid() != 0) {
+    return "needs root: the registry file is trusted only when owned by root";
+  }
+  return nullptr;
+}
+
+void SimulatedLaptop::Build(const Laptop& laptop) {
   bed_.AddOtherNetworking();
   const std::string hub = bed_.AddUsbHost();
   if (laptop.modem) {
     bed_.AddUsbModem(hub, "2-3", laptop.vendor, laptop.product, "wwan0", 3);
   }
-  std::vector<testing::Bytes> table = {testing::SystemInformation(27, laptop.model)};
+  std::vector<Bytes> table = {SystemInformation(27, laptop.model)};
   if (laptop.fcc_structure) {
-    table.push_back(testing::Oem(1, kFccText));
+    table.push_back(Oem(1, kFccText));
   }
-  table.push_back(testing::EndOfTable());
-  testing::Bytes bytes;
-  for (const testing::Bytes& part : table) {
+  table.push_back(EndOfTable());
+  Bytes bytes;
+  for (const Bytes& part : table) {
     bytes.insert(bytes.end(), part.begin(), part.end());
   }
   bed_.WriteSysFile("firmware/dmi/tables/DMI", bytes);
@@ -63,10 +72,10 @@ void SimulatedLaptopTest::BuildLaptop(const Laptop& laptop) {
       registry_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                      std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
-  ModemOptions options;
+  mbimsim::ModemOptions options;
   options.initial_level = laptop.initial_level;
   options.fault = laptop.fault;
-  simulator_ = std::make_unique<Simulator>(options);
+  simulator_ = std::make_unique<mbimsim::Simulator>(options);
   std::string error;
   ASSERT_TRUE(simulator_->Start(&error)) << error;
   if (laptop.modem) {

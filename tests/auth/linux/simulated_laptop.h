@@ -1,18 +1,18 @@
-// Test support: a simulated laptop for end-to-end tests on Linux: a umockdev test bed with
-// the laptop's modem (or none) and its SMBIOS tables, the registry file, and the simulated
-// modem on a pseudo-terminal that the real libmbim-glib reaches. The program must run under
-// in_testbed.sh; the registry file is trusted only when owned by root, so the fixture skips
-// without root.
+// Test support: a simulated laptop for the Linux build's end-to-end tests. A umockdev test bed
+// with the laptop's modem (or none) and its SMBIOS tables, the registry file, and the MBIM
+// simulator on a pseudo-terminal; HALVORN_MBIM_PORT points at a link to the simulator's terminal
+// when the laptop has a modem. The program must run under in_testbed.sh, and the registry file
+// is trusted only when owned by root.
 
 #ifndef HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
 #define HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
-
-#include <gtest/gtest.h>
 
 #include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <optional>
+
+#include <gtest/gtest.h>
 
 #include "device/linux/testbed.h"
 #include "simulator.h"
@@ -22,7 +22,6 @@ namespace halvorn::testing {
 
 inline constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 inline constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
-inline constexpr const char* kFccText = "KHOIHGIUCCHHII";
 inline constexpr const char* kVendor = "7a3f";       // the vendor's USB vendor id
 inline constexpr const char* kOtherVendor = "4e2a";  // another maker's
 
@@ -40,22 +39,56 @@ struct Laptop {
   mbimsim::Fault fault;
 };
 
-// A simulated laptop: the test bed, the registry file and the simulated modem, with the
-// helper's Linux port pointed at the modem's control port when the laptop has a modem.
-class SimulatedLaptopTest : public ::testing::Test {
- protected:
-  void SetUp() override;
-  void TearDown() override;
+// A listed laptop with the vendor's modem at level 0 and the FCC-mode structure.
+inline constexpr Laptop kListedLaptopAtLevelZero = {
+    kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, mbimsim::Fault::kNone};
 
-  // The simulated modem is started in every case, also on a laptop without a modem, where
-  // nothing leads to it: there it shows that the job never found one.
-  void BuildLaptop(const Laptop& laptop);
+class SimulatedLaptop {
+ public:
+  // Points the registry file at the folder's and opens the port directly (mbim-proxy serves
+  // root only). Call Skip() first: without root or the preload library nothing can be built.
+  SimulatedLaptop();
+  ~SimulatedLaptop();
+  SimulatedLaptop(const SimulatedLaptop&) = delete;
+  SimulatedLaptop& operator=(const SimulatedLaptop&) = delete;
 
+  // Why the cases cannot run here, or null when they can. Fails the test without the preload
+  // library (a wrong runner, not a missing capability).
+  static const char* SkipReason();
+
+  // Builds `laptop`. The simulated modem is started in every case, also on a laptop without
+  // a modem, where nothing leads to it: there it shows that the job never found one. Uses
+  // gtest assertions: call under ASSERT_NO_FATAL_FAILURE.
+  void Build(const Laptop& laptop);
+
+  mbimsim::Simulator& modem() { return *simulator_; }
+  const std::filesystem::path& folder() const { return dir_.path(); }
+
+ private:
   Testbed bed_;
   TempDir dir_;
   const std::filesystem::path registry_ = dir_.path() / "registry.reg";
   const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";
   std::unique_ptr<mbimsim::Simulator> simulator_;
+};
+
+// A fixture with a simulated laptop that each case builds: skips where none can be built.
+class SimulatedLaptopTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (const char* reason = SimulatedLaptop::SkipReason()) {
+      GTEST_SKIP() << reason;
+    }
+    laptop_ = std::make_unique<SimulatedLaptop>();
+  }
+
+  void BuildLaptop(const Laptop& laptop) {
+    ASSERT_NO_FATAL_FAILURE(laptop_->Build(laptop));
+    simulator_ = &laptop_->modem();
+  }
+
+  std::unique_ptr<SimulatedLaptop> laptop_;
+  mbimsim::Simulator* simulator_ = nullptr;
 };
 
 }  // namespace halvorn::testing

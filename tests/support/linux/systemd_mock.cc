@@ -1,74 +1,17 @@
 #include "support/linux/systemd_mock.h"
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <csignal>
 #include <fstream>
 #include <sstream>
-#include <thread>
-
-extern char** environ;
 
 namespace halvorn::testing {
 namespace {
 
 constexpr const char* kPython = "/usr/bin/python3";
 constexpr const char* kDbusDaemon = "/usr/bin/dbus-daemon";
-constexpr auto kStartBound = std::chrono::seconds(30);
-
-bool Executable(const char* path) {
-  return ::access(path, X_OK) == 0;
-}
 
 }  // namespace
-
-Child::~Child() {
-  if (pid_ > 0) {
-    ::kill(pid_, SIGTERM);
-    int status = 0;
-    ::waitpid(pid_, &status, 0);
-  }
-}
-
-bool Child::Start(const std::vector<std::string>& args, const std::filesystem::path& output) {
-  std::vector<char*> argv;
-  for (const std::string& arg : args) {
-    argv.push_back(const_cast<char*>(arg.c_str()));
-  }
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  int r = ::posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (r != 0) {
-    pid_ = 0;
-  }
-  return r == 0;
-}
-
-bool Child::Running() {
-  if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) != 0) {
-    pid_ = 0;  // reaped: never signal a reused id
-  }
-  return pid_ > 0;
-}
-
-bool PollUntil(const std::function<bool()>& reached) {
-  const auto deadline = std::chrono::steady_clock::now() + kStartBound;
-  while (!reached()) {
-    if (std::chrono::steady_clock::now() > deadline) {
-      return false;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-  }
-  return true;
-}
 
 std::string UnitPath(const std::string& unit) {
   std::string path = std::string(kSystemdManagerPath) + "/unit/" + unit;

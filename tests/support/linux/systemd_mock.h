@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "support/linux/child_process.h"
 #include "support/log_capture.h"
 #include "util/linux/sd_bus_handles.h"
 
@@ -27,25 +28,6 @@ inline constexpr const char* kSystemd = systemd1::kDestination;
 inline constexpr const char* kSystemdManagerPath = systemd1::kManagerPath;
 inline constexpr const char* kSystemdManager = systemd1::kManagerInterface;
 inline constexpr const char* kDbusMock = "org.freedesktop.DBus.Mock";
-
-// A child process, ended (SIGTERM) and reaped when destroyed.
-class Child {
- public:
-  Child() = default;
-  ~Child();
-  Child(const Child&) = delete;
-  Child& operator=(const Child&) = delete;
-
-  // Starts argv with standard output and error going to `output`.
-  bool Start(const std::vector<std::string>& args, const std::filesystem::path& output);
-  bool Running();
-
- private:
-  pid_t pid_ = 0;
-};
-
-// Polls `reached` every 50 ms for up to 30 s.
-bool PollUntil(const std::function<bool()>& reached);
 
 // The object path systemd gives a unit ("a.service": ".../unit/a_service").
 std::string UnitPath(const std::string& unit);
