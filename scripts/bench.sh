@@ -9,9 +9,9 @@
 #   BUILD=0 scripts/bench.sh         # uses what build/linux holds
 #   KEEP=DIR scripts/bench.sh        # keeps each run's full output in DIR
 #
-# The udev parts of bench_storm run under umockdev-wrapper; the daemon figures (time to
-# READY=1, idle wake-ups) need halvornd and are measured by scripts/bench_daemon.sh when it is
-# there.
+# The udev parts of bench_storm run under umockdev-wrapper; bench_daemon (halvornd on the
+# simulated laptop: start-up to READY=1, radio on at start, idle) runs as root under
+# tests/device/linux/in_testbed.sh.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -22,7 +22,8 @@ mkdir -p "$out"
 
 if [[ ${BUILD:-1} != 0 ]]; then
   (cd "$root" && cmake --preset linux >/dev/null &&
-    nice cmake --build --preset linux -j2 --target bench_logging bench_mbim bench_storm >/dev/null)
+    nice cmake --build --preset linux -j2 --target bench_logging bench_mbim bench_storm \
+      bench_daemon >/dev/null)
 fi
 
 for r in $(seq 1 "$runs"); do
@@ -33,8 +34,12 @@ for r in $(seq 1 "$runs"); do
   else
     "$bin/bench_storm" 10 >"$out/storm.$r" 2>&1
   fi
-  if [[ -x $root/scripts/bench_daemon.sh ]]; then
-    "$root/scripts/bench_daemon.sh" >"$out/daemon.$r" 2>&1 || true
+  if [[ -x $bin/bench_daemon && $(id -u) == 0 ]]; then
+    # The idle window (IDLE_SECONDS, default 60) is measured once, in the first run.
+    filter='*'
+    [[ $r == 1 ]] || filter='*StartUp*'
+    "$root/tests/device/linux/in_testbed.sh" "$bin/bench_daemon" --gtest_filter="$filter" \
+      >"$out/daemon.$r" 2>&1 || true
   fi
 done
 
