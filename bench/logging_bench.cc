@@ -1,8 +1,14 @@
-// Cost of the logging facade over a bare spdlog asynchronous logger with the same sink,
-// settings and shared pool. Prints lines per second and the mean per-call latency of each,
-// and their ratio. Time runs from the first call until the worker has written the last line.
+// Cost per call of the logging facade against a bare spdlog asynchronous logger with the same
+// sink kind, settings and shared pool, doing the same formatting (the message printf-style
+// into a 1024-byte buffer, the thread id with "%08x", the payload "{0} i :   {1}").
 //
-//   bench_logging [lines per run, default 200000] [runs, default 3]
+// Calls come in bursts that fit the 8192-message queue, and the next burst starts only once
+// the writer has drained the queue, so no call waits for the writer's disk: each call is timed
+// on its own and the figures are the caller's cost alone. Facade and bare bursts alternate,
+// so a change of the machine's load hits both alike. Prints the median and 99th percentile of
+// each and their ratios.
+//
+//   bench_logging [calls per burst, default 1000] [bursts per side, default 200]
 
 #include <spdlog/async.h>
 #include <spdlog/pattern_formatter.h>
@@ -16,6 +22,7 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "util/log_helper.h"
 #include "util/platform.h"
@@ -24,6 +31,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+constexpr long kQueueSize = 8192;  // the shared pool's queue
+
 void WaitDrained() {
   auto tp = spdlog::thread_pool();
   while (tp && tp->queue_size() > 0) {
@@ -31,30 +40,36 @@ void WaitDrained() {
   }
 }
 
-struct Figures {
-  double lines_per_second;
-  double call_ns;
+// Appends the nanoseconds of each of `calls` calls of `log_one` to `samples`.
+template <class F>
+void Burst(long calls, long first, std::vector<double>* samples, F&& log_one) {
+  for (long i = 0; i < calls; ++i) {
+    const Clock::time_point start = Clock::now();
+    log_one(first + i);
+    const Clock::time_point end = Clock::now();
+    samples->push_back(std::chrono::duration<double, std::nano>(end - start).count());
+  }
+}
+
+struct Spread {
+  double median;
+  double p99;
 };
 
-template <class F>
-Figures Measure(long lines, F&& log_one) {
-  auto start = Clock::now();
-  for (long i = 0; i < lines; ++i) {
-    log_one(i);
-  }
-  auto calls_done = Clock::now();
-  WaitDrained();
-  auto end = Clock::now();
-  double total_s = std::chrono::duration<double>(end - start).count();
-  double calls_ns = std::chrono::duration<double, std::nano>(calls_done - start).count();
-  return {static_cast<double>(lines) / total_s, calls_ns / static_cast<double>(lines)};
+Spread SpreadOf(std::vector<double>& samples) {
+  std::sort(samples.begin(), samples.end());
+  return {samples[samples.size() / 2], samples[(samples.size() * 99) / 100]};
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  const long lines = argc > 1 ? std::atol(argv[1]) : 200000;
-  const int runs = argc > 2 ? std::atoi(argv[2]) : 3;
+  const long burst = argc > 1 ? std::atol(argv[1]) : 1000;
+  const int bursts = argc > 2 ? std::atoi(argv[2]) : 200;
+  if (burst <= 0 || burst >= kQueueSize || bursts <= 0) {
+    std::fprintf(stderr, "a burst must fit the queue (1 to %ld calls)\n", kQueueSize - 1);
+    return 2;
+  }
   const auto root = std::filesystem::temp_directory_path() /
                     ("halvorn-bench-" + std::to_string(halvorn::platform::CurrentThreadId()));
   std::filesystem::remove_all(root);
@@ -69,39 +84,75 @@ int main(int argc, char** argv) {
       "%Y-%m-%d %H:%M:%S.%e %v", spdlog::pattern_time_type::local, "\r\n"));
   bare->flush_on(spdlog::level::trace);
 
-  Figures best_facade{0, 1e18};
-  Figures best_bare{0, 1e18};
-  for (int r = 0; r < runs; ++r) {
-    Figures f = Measure(lines, [](long i) {
-      halvorn::LogHelper::Print(halvorn::LogInfo, "Bench::run",
-                                "retry deal task : %s ,retry times(%d) ", "CTaskAuthModule",
-                                static_cast<int>(i));
-    });
-    Figures b = Measure(lines, [&](long i) {
-      char tid[16];
-      std::snprintf(tid, sizeof tid, "%08x", halvorn::platform::CurrentThreadId());
-      char msg[1024];
-      std::snprintf(msg, sizeof msg, "retry deal task : %s ,retry times(%d) ", "CTaskAuthModule",
-                    static_cast<int>(i));
-      bare->log(spdlog::level::info, "{0} i :   {1}", tid, msg);
-    });
-    best_facade.lines_per_second = std::max(best_facade.lines_per_second, f.lines_per_second);
-    best_facade.call_ns = std::min(best_facade.call_ns, f.call_ns);
-    best_bare.lines_per_second = std::max(best_bare.lines_per_second, b.lines_per_second);
-    best_bare.call_ns = std::min(best_bare.call_ns, b.call_ns);
-    std::printf("run %d: facade %.0f lines/s %.0f ns/call; bare spdlog %.0f lines/s %.0f ns/call\n",
-                r + 1, f.lines_per_second, f.call_ns, b.lines_per_second, b.call_ns);
+  auto facade_one = [](long i) {
+    halvorn::LogHelper::Print(halvorn::LogInfo, "Bench::run",
+                              "retry deal task : %s ,retry times(%d) ", "CTaskAuthModule",
+                              static_cast<int>(i));
+  };
+  auto bare_one = [&](long i) {
+    char tid[16];
+    std::snprintf(tid, sizeof tid, "%08x", halvorn::platform::CurrentThreadId());
+    char msg[1024];
+    std::snprintf(msg, sizeof msg, "retry deal task : %s ,retry times(%d) ", "CTaskAuthModule",
+                  static_cast<int>(i));
+    bare->log(spdlog::level::info, "{0} i :   {1}", tid, msg);
+  };
+  auto trace_one = [](long) { halvorn::LogHelper::TraceEnter("CTaskManager::dealTaskThread"); };
+  auto bare_trace_one = [&](long) {
+    char tid[16];
+    std::snprintf(tid, sizeof tid, "%08x", halvorn::platform::CurrentThreadId());
+    bare->log(spdlog::level::info, "{0} h : + {1}", tid,
+              std::string_view("CTaskManager::dealTaskThread"));
+  };
+
+  std::vector<double> facade;
+  std::vector<double> plain;
+  std::vector<double> trace;
+  std::vector<double> bare_trace;
+  // A few unmeasured bursts first.
+  for (int b = -3; b < bursts; ++b) {
+    std::vector<double> discard;
+    const bool measured = b >= 0;
+    WaitDrained();
+    Burst(burst, b * burst, measured ? &facade : &discard, facade_one);
+    WaitDrained();
+    Burst(burst, b * burst, measured ? &plain : &discard, bare_one);
+    WaitDrained();
+    Burst(burst, b * burst, measured ? &trace : &discard, trace_one);
+    WaitDrained();
+    Burst(burst, b * burst, measured ? &bare_trace : &discard, bare_trace_one);
   }
-  std::printf("best of %d runs of %ld lines (one flush per line, as in production):\n", runs,
-              lines);
-  std::printf("  facade      %10.0f lines/s  %8.0f ns/call\n", best_facade.lines_per_second,
-              best_facade.call_ns);
-  std::printf("  bare spdlog %10.0f lines/s  %8.0f ns/call\n", best_bare.lines_per_second,
-              best_bare.call_ns);
-  std::printf("  throughput cost of the facade: %+.1f%%\n",
-              (best_bare.lines_per_second / best_facade.lines_per_second - 1.0) * 100.0);
-  std::printf("  per-call cost of the facade:   %+.1f%%\n",
-              (best_facade.call_ns / best_bare.call_ns - 1.0) * 100.0);
+  WaitDrained();
+  const Spread f = SpreadOf(facade);
+  const Spread p = SpreadOf(plain);
+  const Spread t = SpreadOf(trace);
+  const Spread bt = SpreadOf(bare_trace);
+
+  std::printf(
+      "%d bursts of %ld calls per side, each burst on a drained queue (one flush per\n"
+      "line, as in production); nanoseconds per call\n",
+      bursts, burst);
+  std::printf("%-36s %10s %10s\n", "", "median ns", "p99 ns");
+  std::printf("%-36s %10.0f %10.0f\n", "facade Print (code 2)", f.median, f.p99);
+  std::printf("%-36s %10.0f %10.0f\n", "bare spdlog, same formatting", p.median, p.p99);
+  std::printf("%-36s %10.3f %10.3f\n", "facade / bare", f.median / p.median, f.p99 / p.p99);
+  std::printf("%-36s %10.0f %10.0f\n", "facade TraceEnter", t.median, t.p99);
+  std::printf("%-36s %10.0f %10.0f\n", "bare spdlog, same trace line", bt.median, bt.p99);
+  std::printf("%-36s %10.3f %10.3f\n", "facade / bare (trace)", t.median / bt.median,
+              t.p99 / bt.p99);
+  // Lines for scripts/bench.sh: figure, value, baseline, ratio, goal.
+  std::printf(
+      "TABLE|logging Print per call, facade vs bare spdlog (median)|%.0f ns|%.0f ns|%.3f|"
+      "report\n",
+      f.median, p.median, f.median / p.median);
+  std::printf(
+      "TABLE|logging Print per call, facade vs bare spdlog (p99)|%.0f ns|%.0f ns|%.3f|"
+      "report\n",
+      f.p99, p.p99, f.p99 / p.p99);
+  std::printf(
+      "TABLE|logging trace line per call, facade vs bare (median)|%.0f ns|%.0f ns|%.3f|"
+      "report\n",
+      t.median, bt.median, t.median / bt.median);
   halvorn::LogHelper::Shutdown();
   std::filesystem::remove_all(root);
   return 0;

@@ -17,6 +17,8 @@ PACKAGES=(
   procps
   # the daemon's tests: journal files from the export format
   systemd-journal-remote
+  # profiling the benchmarks (perf's software events work where hardware counters do not)
+  linux-perf valgrind
   # packages: the .deb (debhelper, lintian), the MSI (wixl), a booted systemd for the .deb
   debhelper lintian fakeroot wixl systemd-container mmdebstrap
 )
