@@ -43,6 +43,7 @@ find_log() {
 
 wine msiexec /i "$msi" /qn >/dev/null 2>&1 || fail "msiexec /i exited with $?"
 [[ -f $files/halvorn.exe ]] || fail "no halvorn.exe in Program Files"
+[[ -f $files/halvornctl.exe ]] || fail "no halvornctl.exe in Program Files"
 poll 120 is_running || { query; fail "the service is not RUNNING after the install"; }
 # Wine's sc has no "qc": the service's own registry key says what the installer made of it.
 config=$(wine reg query 'HKLM\System\CurrentControlSet\Services\Halvorn' 2>/dev/null | tr -d '\r') || true
