@@ -160,19 +160,7 @@ int IdleSeconds() {
   return value != nullptr ? std::max(1, std::atoi(value)) : 60;
 }
 
-class DaemonBench : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (const char* reason = SimulatedLaptop::SkipReason()) {
-      GTEST_SKIP() << reason;
-    }
-    laptop_ = std::make_unique<SimulatedLaptop>();
-    SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (laptop_->folder() / "no-bus").string());
-  }
-  void TearDown() override { UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS"); }
-
-  std::unique_ptr<SimulatedLaptop> laptop_;
-};
+class DaemonBench : public NoBusLaptopTest {};
 
 TEST_F(DaemonBench, StartUpToReady) {
   std::vector<double> ready_ms;

@@ -2,6 +2,7 @@
 
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <systemd/sd-bus.h>
 
 #include <algorithm>
 #include <cstring>
@@ -95,6 +96,26 @@ bool Daemon::StopSignalsBlocked() {
 
 std::string Daemon::Output() {
   return ReadFile(dir_.path() / "output.txt");
+}
+
+void NoBusLaptopTest::SetUp() {
+  SimulatedLaptopTest::SetUp();
+  if (IsSkipped()) {
+    return;
+  }
+  SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (laptop_->folder() / "no-bus").string());
+}
+
+void NoBusLaptopTest::TearDown() { UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS"); }
+
+void PrepareForSleep(DbusMock& logind, bool start) {
+  sd_bus_error error = {nullptr, nullptr, 0};
+  const int r = sd_bus_call_method(
+      logind.bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
+      "org.freedesktop.DBus.Mock", "EmitSignal", &error, nullptr, "sssav",
+      "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b", start ? 1 : 0);
+  EXPECT_GE(r, 0) << (error.message != nullptr ? error.message : "");
+  sd_bus_error_free(&error);
 }
 
 }  // namespace halvorn::testing

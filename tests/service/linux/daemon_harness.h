@@ -4,6 +4,8 @@
 #ifndef HALVORN_TESTS_SERVICE_LINUX_DAEMON_HARNESS_H_
 #define HALVORN_TESTS_SERVICE_LINUX_DAEMON_HARNESS_H_
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <filesystem>
 #include <mutex>
@@ -11,7 +13,9 @@
 #include <string>
 #include <vector>
 
+#include "auth/linux/simulated_laptop.h"
 #include "support/linux/child_process.h"
+#include "support/linux/dbus_mock.h"
 #include "support/log_capture.h"
 #include "util/linux/scoped_fd.h"
 
@@ -62,6 +66,19 @@ class Daemon {
   NotifyListener listener_;
   Child child_;
 };
+
+// SimulatedLaptopTest with no system bus (DBUS_SYSTEM_BUS_ADDRESS names a socket that is not
+// there), so the daemon's power events' registration fails unless a case starts a bus of its
+// own.
+class NoBusLaptopTest : public SimulatedLaptopTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+// Has logind, as python3-dbusmock plays it on `logind`'s bus, emit PrepareForSleep(start);
+// the call is expected to succeed.
+void PrepareForSleep(DbusMock& logind, bool start);
 
 }  // namespace halvorn::testing
 

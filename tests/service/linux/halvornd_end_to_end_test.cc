@@ -74,18 +74,9 @@ std::ptrdiff_t IndexOf(const std::vector<std::string>& lines, const std::string&
   return at == lines.end() ? -1 : at - lines.begin();
 }
 
-class HalvorndTest : public ::testing::Test {
+// No system bus unless a case starts one: the power events' registration fails.
+class HalvorndTest : public NoBusLaptopTest {
  protected:
-  void SetUp() override {
-    if (const char* reason = SimulatedLaptop::SkipReason()) {
-      GTEST_SKIP() << reason;
-    }
-    laptop_ = std::make_unique<SimulatedLaptop>();
-    // No system bus unless a case starts one: the power events' registration fails.
-    SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (laptop_->folder() / "no-bus").string());
-  }
-  void TearDown() override { UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS"); }
-
   // SIGTERM, then the exit: code 0, every stop line, the stop reports last. The time from the
   // signal to the exit goes to the test's properties.
   void StopAndCheck() { StopAndCheck(daemon_); }
@@ -112,7 +103,6 @@ class HalvorndTest : public ::testing::Test {
                 ElementsAre(kStopPending, kStopped));
   }
 
-  std::unique_ptr<SimulatedLaptop> laptop_;
   Daemon daemon_{HALVORND_PATH};
 };
 
@@ -242,15 +232,7 @@ class HalvorndLogindTest : public HalvorndTest {
     return PollUntil([&] { return Inhibitors() == count; }, kBound);
   }
 
-  void PrepareForSleep(bool start) {
-    sd_bus_error error = {nullptr, nullptr, 0};
-    const int r = sd_bus_call_method(
-        logind_.bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
-        "org.freedesktop.DBus.Mock", "EmitSignal", &error, nullptr, "sssav",
-        "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b", start ? 1 : 0);
-    EXPECT_GE(r, 0) << (error.message != nullptr ? error.message : "");
-    sd_bus_error_free(&error);
-  }
+  void PrepareForSleep(bool start) { halvorn::testing::PrepareForSleep(logind_, start); }
 
   DbusMock logind_;
 };

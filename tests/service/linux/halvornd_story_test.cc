@@ -132,15 +132,7 @@ class HalvorndStory : public ::testing::Test {
     ASSERT_EQ(error, "");
   }
 
-  void PrepareForSleep(bool start) {
-    sd_bus_error error = {nullptr, nullptr, 0};
-    const int r = sd_bus_call_method(
-        logind_.bus(), "org.freedesktop.login1", "/org/freedesktop/login1",
-        "org.freedesktop.DBus.Mock", "EmitSignal", &error, nullptr, "sssav",
-        "org.freedesktop.login1.Manager", "PrepareForSleep", "b", 1, "b", start ? 1 : 0);
-    EXPECT_GE(r, 0) << (error.message != nullptr ? error.message : "");
-    sd_bus_error_free(&error);
-  }
+  void PrepareForSleep(bool start) { halvorn::testing::PrepareForSleep(logind_, start); }
 
   std::unique_ptr<SimulatedLaptop> laptop_;
   DbusMock logind_;
