@@ -119,7 +119,8 @@ void Testbed::AddOtherNetworking() {
 
 void Testbed::BindUsbDriver(const std::string& syspath, const std::string& driver) {
   ScopedGChar sys(umockdev_testbed_get_sys_dir(bed_));
-  ScopedGChar drivers(g_build_filename(sys.get(), "bus", "usb", "drivers", driver.c_str(), nullptr));
+  ScopedGChar drivers(
+      g_build_filename(sys.get(), "bus", "usb", "drivers", driver.c_str(), nullptr));
   g_mkdir_with_parents(drivers.get(), 0755);
   // syspath starts with /sys, as does the test bed's sys folder.
   ScopedGChar root(g_path_get_dirname(sys.get()));

@@ -106,7 +106,9 @@ void NoBusLaptopTest::SetUp() {
   SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (laptop_->folder() / "no-bus").string());
 }
 
-void NoBusLaptopTest::TearDown() { UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS"); }
+void NoBusLaptopTest::TearDown() {
+  UnsetEnv("DBUS_SYSTEM_BUS_ADDRESS");
+}
 
 void PrepareForSleep(DbusMock& logind, bool start) {
   sd_bus_error error = {nullptr, nullptr, 0};
