@@ -6,7 +6,7 @@ set -euo pipefail
 
 PACKAGES=(
   # toolchains and build
-  build-essential cmake ninja-build pkg-config git clang clang-format libclang-rt-14-dev
+  build-essential cmake ninja-build pkg-config git ccache clang clang-format clang-tidy libclang-rt-14-dev
   mingw-w64 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
   # libraries
   libspdlog-dev libfmt-dev googletest libgtest-dev libgmock-dev libbenchmark-dev
