@@ -54,8 +54,10 @@ struct CompletionState {
   AsyncStatus status = AsyncStatus::kStarted;
 };
 
-// Waits up to the bound for `pending` to complete. *status is Started when the bound ran out.
-CallResult WaitForCommand(mbn_platform::PendingCommand& pending, AsyncStatus* status) {
+// Waits up to `bound` for `pending` to complete. *status is Started when the bound ran out.
+CallResult WaitForCommand(mbn_platform::PendingCommand& pending,
+                          std::chrono::milliseconds bound,
+                          AsyncStatus* status) {
   auto state = std::make_shared<CompletionState>();
   CallResult r = pending.SetCompleted([state](AsyncStatus done) {
     std::lock_guard<std::mutex> hold(state->lock);
@@ -67,8 +69,7 @@ CallResult WaitForCommand(mbn_platform::PendingCommand& pending, AsyncStatus* st
     return r;
   }
   std::unique_lock<std::mutex> hold(state->lock);
-  state->signalled_cv.wait_for(hold, std::chrono::milliseconds(CMbnWinRtHelper::kCommandWaitMs),
-                               [&] { return state->signalled; });
+  state->signalled_cv.wait_for(hold, bound, [&] { return state->signalled; });
   *status = state->status;
   return CallResult::Ok();
 }
@@ -76,8 +77,9 @@ CallResult WaitForCommand(mbn_platform::PendingCommand& pending, AsyncStatus* st
 }  // namespace
 
 CMbnWinRtHelper::CMbnWinRtHelper(mbn_platform::Runtime& runtime,
-                                 std::function<void()> account_added)
-    : runtime_(runtime), account_added_(std::move(account_added)) {
+                                 std::function<void()> account_added,
+                                 std::chrono::milliseconds command_wait)
+    : runtime_(runtime), account_added_(std::move(account_added)), command_wait_(command_wait) {
   // The first watcher only makes the runtime's first use here; a failure is of no
   // consequence, Init makes the watcher that is used.
   runtime_.CreateAccountWatcher(&watcher_);
@@ -177,7 +179,7 @@ bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
   LogHelper::Print(LogInfo, tag, query ? "-SendQueryCommandAsync" : "-SendSetCommandAsync");
 
   AsyncStatus status = AsyncStatus::kStarted;
-  if (CallResult r = WaitForCommand(*pending, &status); !r.ok()) {
+  if (CallResult r = WaitForCommand(*pending, command_wait_, &status); !r.ok()) {
     return raised(r);
   }
   if (status == AsyncStatus::kCompleted) {

@@ -6,6 +6,7 @@
 #ifndef HALVORN_MBN_MBN_HELPER_H_
 #define HALVORN_MBN_MBN_HELPER_H_
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,11 +25,15 @@ class CMbnWinRtHelper {
   static constexpr std::uint32_t CFUN_COMMAND_ID = 1;
   // How long a command is waited for.
   static constexpr std::uint32_t kCommandWaitMs = 2000;
+  static constexpr std::chrono::milliseconds kCommandWait{kCommandWaitMs};
 
   // A helper over `runtime` whose account-added handler calls `account_added` (the process's
   // helper, built by the service, queues an authorisation task there; empty: the handler only
-  // traces). Creates a first watcher, which is never started.
-  CMbnWinRtHelper(mbn_platform::Runtime& runtime, std::function<void()> account_added);
+  // traces). Creates a first watcher, which is never started. `command_wait` bounds the wait
+  // for each command's completion; production keeps kCommandWait, tests pass a short bound.
+  CMbnWinRtHelper(mbn_platform::Runtime& runtime,
+                  std::function<void()> account_added,
+                  std::chrono::milliseconds command_wait = kCommandWait);
   CMbnWinRtHelper(const CMbnWinRtHelper&) = delete;
   CMbnWinRtHelper& operator=(const CMbnWinRtHelper&) = delete;
 
@@ -59,6 +64,7 @@ class CMbnWinRtHelper {
 
   mbn_platform::Runtime& runtime_;
   const std::function<void()> account_added_;
+  const std::chrono::milliseconds command_wait_;
   bool bInitialized = false;
   std::unique_ptr<mbn_platform::AccountWatcher> watcher_;
 };

@@ -782,24 +782,32 @@ TEST(CTaskManagerWorkerTest, InitReportsAWorkerThatCannotStartAndStartsAtMostOne
 // With a real worker thread
 
 TEST(CTaskManagerThreadTest, IdleWorkerIsWokenByAddTask) {
+  // A hang guard, never a speed goal: a worker that is not woken fails here instead of at
+  // ctest's timeout.
+  constexpr auto kHangGuard = std::chrono::seconds(60);
   FakeSystem system;
   CTaskManager manager(system.Hooks(FakeSystem::Worker::kThread));
   std::promise<void> first_ran;
   std::promise<void> second_ran;
+  std::future<void> first = first_ran.get_future();
+  std::future<void> second = second_ran.get_future();
   manager.addTask(Probe("CTaskFirst", 100, 0, [&](ProbeTask&, bool*) {
     first_ran.set_value();
     return true;
   }));
   manager.init();
-  first_ran.get_future().wait();
-  // Time for the worker to remove the task, find every entry empty and wait. Whether or not
-  // it has got there, the next task must be run.
-  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  ASSERT_EQ(first.wait_for(kHangGuard), std::future_status::ready) << "the first task never ran";
+  // Once the worker has removed the first task it finds every entry empty and goes to wait;
+  // whether or not it has got there, the next task must be run.
+  while (manager.getTask() != nullptr) {
+    std::this_thread::yield();
+  }
   manager.addTask(Probe("CTaskSecond", 100, 0, [&](ProbeTask&, bool*) {
     second_ran.set_value();
     return true;
   }));
-  second_ran.get_future().wait();
+  EXPECT_EQ(second.wait_for(kHangGuard), std::future_status::ready)
+      << "the idle worker was not woken by addTask";
   // The destructor ends the idle worker.
 }
 

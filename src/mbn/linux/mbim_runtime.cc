@@ -285,11 +285,12 @@ class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
  public:
   using Prepared = std::function<void(std::shared_ptr<Opening>)>;
 
+  explicit PortKeeper(std::chrono::milliseconds port_wait) : port_wait_(port_wait) {}
   ~PortKeeper() { Drop(); }
 
   // Makes the kept opening ready for a call on `path`: drops it when it is not usable or is
   // another port, opens the port when nothing is kept, and reads the device services once per
-  // opening. `done` gets the ready opening, or null; it is called within kPortWaitMs.
+  // opening. `done` gets the ready opening, or null; it is called within the port wait.
   void Prepare(const std::string& path, bool proxy, Prepared done);
 
   // The kept opening when it is `id` and usable.
@@ -315,6 +316,7 @@ class PortKeeper : public std::enable_shared_from_this<PortKeeper> {
  private:
   class Job;
 
+  const std::chrono::milliseconds port_wait_;
   std::shared_ptr<Opening> kept_;
 };
 
@@ -335,8 +337,8 @@ class PortKeeper::Job : public std::enable_shared_from_this<PortKeeper::Job> {
     }
   }
 
-  void StartDeadline() {
-    deadline_ = g_timeout_source_new(MbimRuntime::kPortWaitMs);
+  void StartDeadline(std::chrono::milliseconds bound) {
+    deadline_ = g_timeout_source_new(static_cast<guint>(bound.count()));
     g_source_set_callback(deadline_, &Job::OnDeadline, Hold(), &Job::Release);
     g_source_attach(deadline_, g_main_context_get_thread_default());
   }
@@ -478,7 +480,7 @@ void PortKeeper::Prepare(const std::string& path, bool proxy, Prepared done) {
     return;
   }
   auto job = std::make_shared<Job>(weak_from_this(), std::move(done));
-  job->StartDeadline();
+  job->StartDeadline(port_wait_);
   if (kept_) {
     job->QueryServices(kept_);
   } else {
@@ -660,7 +662,8 @@ MbimUuid ToMbimUuid(const ServiceId& id) {
   return uuid;
 }
 
-MbimRuntime::MbimRuntime(GlibThread& glib) : glib_(glib), keeper_(std::make_shared<PortKeeper>()) {}
+MbimRuntime::MbimRuntime(GlibThread& glib, std::chrono::milliseconds port_wait)
+    : glib_(glib), keeper_(std::make_shared<PortKeeper>(port_wait)) {}
 
 MbimRuntime::~MbimRuntime() {
   glib_.Await<bool>([keeper = std::move(keeper_)](std::function<void(bool)> done) mutable {

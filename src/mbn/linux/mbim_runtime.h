@@ -26,6 +26,7 @@
 #ifndef HALVORN_MBN_LINUX_MBIM_RUNTIME_H_
 #define HALVORN_MBN_LINUX_MBIM_RUNTIME_H_
 
+#include <chrono>
 #include <memory>
 
 #include "mbn/linux/glib_thread.h"
@@ -47,9 +48,11 @@ class MbimRuntime : public mbn_platform::Runtime {
   static constexpr unsigned kOpenTimeoutS = 3;
   // How long a call waits for the port to be ready.
   static constexpr unsigned kPortWaitMs = 2000;
+  static constexpr std::chrono::milliseconds kPortWait{kPortWaitMs};
 
   // `glib` runs every libmbim call; it must outlive the runtime and everything it hands out.
-  explicit MbimRuntime(GlibThread& glib);
+  // `port_wait` bounds each call's wait for the port; production keeps kPortWait.
+  explicit MbimRuntime(GlibThread& glib, std::chrono::milliseconds port_wait = kPortWait);
   // Drops the kept device (on the GLib thread).
   ~MbimRuntime() override;
   MbimRuntime(const MbimRuntime&) = delete;
