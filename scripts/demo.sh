@@ -94,16 +94,13 @@ if ! unshare -m true 2>/dev/null; then
   echo "      this machine's own; the rest of the story runs all the same."
   wrap=()
 fi
-story() {
-  wineboot --init >/dev/null 2>&1
-  wineserver -w
-  wineserver -p
-  wineboot >/dev/null 2>&1
-  wine build/windows/tests/service/service_story_win_test.exe --gtest_brief=1
-}
-export -f story
+# A boot of the prefix that ends with its own server before one is kept running (else two
+# service managers may answer), then the story.
+story='wineboot --init >/dev/null 2>&1 && wineserver -w && wineserver -p &&
+  wineboot >/dev/null 2>&1 &&
+  wine build/windows/tests/service/service_story_win_test.exe --gtest_brief=1'
 rc=0
-run_group "${wrap[@]}" bash -c story || rc=$?
+run_group "${wrap[@]}" bash -c "$story" || rc=$?
 log=$(find "$WINEPREFIX/drive_c" -path '*/Tessary Wireless Inc/Brevane/VK20T' -type d | head -1)
 if [[ -n $log ]]; then
   mkdir -p build/demo && rm -rf build/demo/halvorn-log && cp -r "$log" build/demo/halvorn-log

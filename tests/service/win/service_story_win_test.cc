@@ -154,13 +154,14 @@ TEST_F(ServiceStoryWin, InstallStartLevelZeroToOneStopRemove) {
 
   Systeminfo firmware;
   std::printf(
-      "\nUnder Wine: the firmware table says \"%s\" \"%s\"; the modem is the fake runtime "
+      "\nUnder Wine: the firmware table says maker \"%s\", model \"%s\"; the modem is the fake "
+      "runtime "
       "provider\n(registered under the runtime's class names) at radio level %d; the adapter "
       "list is a stand-in\n(Wine has no mobile-broadband adapter); the vendor's modem (USB "
       "7A3F:0B41) is a SetupAPI device.\nWine keeps no device power data and builds no OEM "
       "structure: the platform and FCC-mode checks\nare turned off by IsDisableVerify = 1.\n\n",
       firmware.manufacturer.empty() ? "?" : firmware.manufacturer.c_str(),
-      firmware.productName.empty() ? "?" : firmware.productName.c_str(), modem.Level());
+      firmware.version.empty() ? "?" : firmware.version.c_str(), modem.Level());
   Timeline timeline(log_);
 
   ASSERT_TRUE(InstallProgram()) << "a halvorn.exe is installed already";
