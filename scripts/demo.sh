@@ -41,10 +41,16 @@ cleanup() {
     done
     kill -KILL -- "-$group" 2>/dev/null || true
   fi
-  if [[ $mode == windows && -n ${WINEPREFIX:-} ]]; then
-    wineserver -k 2>/dev/null || true
-  fi
-  rm -rf "$work"
+  # A Wine process caught starting may bring up a server, or write into the prefix, after the
+  # first kill: end the prefix's server and remove the folder until both are gone.
+  for _ in $(seq 50); do
+    if [[ $mode == windows && -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
+      wineserver -k 2>/dev/null || true
+    fi
+    rm -rf "$work" 2>/dev/null || true
+    [[ -e $work ]] || break
+    sleep 0.2
+  done
 }
 trap cleanup EXIT
 trap 'echo; echo "demo: interrupted"; exit 130' INT TERM
