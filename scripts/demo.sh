@@ -53,7 +53,7 @@ cleanup() {
   done
 }
 trap cleanup EXIT
-trap 'echo; echo "demo: interrupted"; exit 130' INT TERM
+trap 'echo; echo "demo: interrupted"; cleanup; exit 130' INT TERM
 
 # Runs "$@" in a process group of its own (so that cleanup ends every process it started) and
 # waits for it.
