@@ -4,8 +4,9 @@
 #   scripts/demo.sh             the Linux daemon halvornd: start and the checks, the level going
 #                               from 0 to 1; sleep and resume; the modem unplugged and plugged
 #                               back; the stop (the story of tests/service/linux/halvornd_story_test.cc)
-#   scripts/demo.sh --windows   halvorn.exe installed by its MSI as the service "Halvorn" under
-#                               Wine: start, the job's first lines, stop, uninstall
+#   scripts/demo.sh --windows   halvorn.exe's demo build (stand-in adapter list) as the service
+#                               "Halvorn" under Wine with the fake runtime provider as the modem:
+#                               start, the checks, the level from 0 to 1, stop, removal
 #
 # Needs root (the laptop's registry file must be root's; Wine's service needs nothing more) and
 # installs what is missing through scripts/install-deps.sh. Everything it starts lives in a
@@ -40,13 +41,19 @@ cleanup() {
     done
     kill -KILL -- "-$group" 2>/dev/null || true
   fi
-  if [[ $mode == windows && -n ${WINEPREFIX:-} ]]; then
-    wineserver -k 2>/dev/null || true
-  fi
-  rm -rf "$work"
+  # A Wine process caught starting may bring up a server, or write into the prefix, after the
+  # first kill: end the prefix's server and remove the folder until both are gone.
+  for _ in $(seq 50); do
+    if [[ $mode == windows && -n ${WINEPREFIX:-} && -d $WINEPREFIX ]]; then
+      wineserver -k 2>/dev/null || true
+    fi
+    rm -rf "$work" 2>/dev/null || true
+    [[ -e $work ]] || break
+    sleep 0.2
+  done
 }
 trap cleanup EXIT
-trap 'echo; echo "demo: interrupted"; exit 130' INT TERM
+trap 'echo; echo "demo: interrupted"; cleanup; exit 130' INT TERM
 
 # Runs "$@" in a process group of its own (so that cleanup ends every process it started) and
 # waits for it.
@@ -76,46 +83,37 @@ if [[ $mode == linux ]]; then
   exit "$rc"
 fi
 
-# Windows: the MSI installed in a private Wine prefix, the service started by the installer,
-# the log's lines as they come, the stop and the uninstall. Wine has no mobile-broadband
-# adapter, so the job ends at the device check; the level step needs the stand-in adapter list
-# of the Windows end-to-end test and is not part of this demo yet.
-echo "demo: building halvorn.exe and the installer (build/windows, build/msi)..."
+# Windows: the story of tests/service/win/service_story_win_test.cc in a fresh private Wine
+# prefix: halvorn.exe's demo build (the stand-in adapter list; Wine has no mobile-broadband
+# adapter) installed as the service "Halvorn", the fake runtime provider as the modem at level
+# 0, the start, the checks, the level set to 1, the stop. The whole of Wine runs in a mount
+# namespace in which Wine's firmware table is that of a listed model (with_fake_dmi.sh).
+echo "demo: building halvorn.exe's demo build and the story (build/windows)..."
 cmake --preset windows >"$work/configure.log" 2>&1 || { cat "$work/configure.log"; exit 1; }
-nice cmake --build --preset windows --target halvorn >"$work/build.log" 2>&1 ||
+nice cmake --build --preset windows --target service_story_win_test >"$work/build.log" 2>&1 ||
   { tail -40 "$work/build.log"; exit 1; }
-scripts/build-msi.sh >/dev/null
-export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" TMPDIR=$work
 mkdir -p "$WINEPREFIX"
-start=$(date +%s.%N)
-say() { printf '  %6.1f s  %-7s %s\n' "$(awk -v a="$start" -v b="$(date +%s.%N)" 'BEGIN { print b - a }')" "$1" "$2"; }
-wineboot --init >/dev/null 2>&1
-wineserver -w
-wineserver -p
-wineboot >/dev/null 2>&1
-say prefix "a fresh Wine prefix"
-wine msiexec /i "$top/build/msi/halvorn.msi" /qn >/dev/null 2>&1
-say install "msiexec /i halvorn.msi: C:\\Program Files\\Halvorn\\halvorn.exe, service Halvorn"
-state() { wine sc query Halvorn 2>/dev/null | tr -d '\r' | sed -nE 's/.*STATE +: [0-9]+ +([A-Z_]+).*/\1/p'; }
-for _ in $(seq 120); do [[ $(state) == RUNNING ]] && break; sleep 0.5; done
-say start "service Halvorn $(state)"
-log=""
-for _ in $(seq 120); do
-  log=$(find "$WINEPREFIX/drive_c" -path '*/Tessary Wireless Inc/Brevane/VK20T/*.log' | head -1)
-  [[ -n $log ]] && grep -qa 'CTaskAuthModule::doJob' "$log" && break
-  sleep 0.5
-done
-say log "$log"
-sleep 1
-grep -a -E ' i :   (Modem_ServiceMain Entry|KService::Run entry|CTaskFactory createTask|not get adapter|MBIM Device is not)' "$log" |
-  cut -c40- | tr -d '\r' | head -6 | while IFS= read -r line; do say check "$line"; done
-wine net stop Halvorn >/dev/null 2>&1 || true
-for _ in $(seq 120); do [[ $(state) == STOPPED ]] && break; sleep 0.5; done
-say stop "service Halvorn $(state)"
-wine msiexec /x "$top/build/msi/halvorn.msi" /qn >/dev/null 2>&1
-say remove "msiexec /x: service $([[ -z $(state) ]] && echo removed || echo "$(state)")"
-mkdir -p build/demo && rm -rf build/demo/halvorn-log && cp -r "$(dirname "$log")" build/demo/halvorn-log
-echo
-echo "Summary: halvorn.exe ran as the service Halvorn under Wine's service manager, installed and"
-echo "removed by its MSI. Wine has no mobile-broadband adapter: the job stops at the device check"
-echo "(the radio level step is not shown under Wine yet). Log: build/demo/halvorn-log"
+wrap=(tests/auth/win/with_fake_dmi.sh tests/auth/win/dmi_id)
+if ! unshare -m true 2>/dev/null; then
+  echo "demo: mount namespaces are refused here (unshare -m failed): Wine's firmware table is"
+  echo "      this machine's own; the rest of the story runs all the same."
+  wrap=()
+fi
+# A boot of the prefix that ends with its own server before one is kept running (else two
+# service managers may answer), then the story.
+story='wineboot --init >/dev/null 2>&1 && wineserver -w && wineserver -p &&
+  wineboot >/dev/null 2>&1 &&
+  wine build/windows/tests/service/service_story_win_test.exe --gtest_brief=1'
+rc=0
+run_group "${wrap[@]}" bash -c "$story" || rc=$?
+log=$(find "$WINEPREFIX/drive_c" -path '*/Tessary Wireless Inc/Brevane/VK20T' -type d | head -1)
+if [[ -n $log ]]; then
+  mkdir -p build/demo && rm -rf build/demo/halvorn-log && cp -r "$log" build/demo/halvorn-log
+fi
+if [[ $rc -eq 0 ]]; then
+  echo "demo: done; nothing of it is left running (the log is kept in build/demo/halvorn-log)"
+else
+  echo "demo: the story failed (exit $rc)" >&2
+fi
+exit "$rc"

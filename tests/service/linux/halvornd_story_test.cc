@@ -26,6 +26,7 @@
 
 #include "auth/linux/simulated_laptop.h"
 #include "service/linux/daemon_harness.h"
+#include "service/story_lines.h"
 #include "support/linux/dbus_mock.h"
 
 namespace halvorn::testing {
@@ -34,36 +35,7 @@ namespace {
 constexpr auto kBound = std::chrono::seconds(60);  // a hang guard, never a speed goal
 
 constexpr const char* kReady = "READY=1";
-constexpr const char* kJobEndLine = "T h : - CTaskAuthModule::doJob";
-constexpr const char* kRemovedLine = "T i :   after  delete task list size = 0";
-constexpr const char* kSetLine = "T i :   SET MBIM FUN SUCCESS!";
 constexpr const char* kLockReleasedLine = "T i :   sleep delay lock released";
-
-// The log lines worth a line of the timeline: a prefix of the masked line and its heading.
-struct Shown {
-  const char* prefix;
-  const char* heading;
-};
-const Shown kShown[] = {
-    {"T i :   find MBIM device : ", "check"},
-    {"T i :   IsTessaryMBIMDevcieExist ", "check"},
-    {"T i :   Read IsDisableVerify = ", "check"},
-    {"T i :   SMBIOS system version = ", "check"},
-    {"T i :   VerifyPlatform return = ", "check"},
-    {"T i :   Valid Modem in this platform.", "check"},
-    {"T i :   Invalid Modem in this platform.", "check"},
-    {"T i :   isFccMode ", "check"},
-    {"T i :   GetMbimCfun Mode : ", "level"},
-    {"T i :   MBIM FUN 1!", "level"},
-    {"T i :   SET MBIM FUN SUCCESS!", "level"},
-    {"T i :   SetMbimCfun failed", "level"},
-    {"T i :   GetMbimCfun failed", "level"},
-    {"T i :   PowerChanged: Event Type = 4 ", "sleep"},
-    {"T i :   PowerChanged: Event Type = 18 ", "resume"},
-    {"T i :   CTaskFactory createTask TASK_TYPE_AUTH_MODULE", "job"},
-    {"T i :   SERVICE_CONTROL_STOP", "stop"},
-    {"T i :   Halvorn: Main: Exit", "stop"},
-};
 
 // The story's timeline: its own steps and the daemon's log lines worth showing, each with the
 // seconds since the start.
@@ -93,13 +65,8 @@ class Timeline {
 
  private:
   void Show(const std::string& line) {
-    for (const Shown& s : kShown) {
-      const std::string prefix = s.prefix;
-      if (line.rfind(prefix, 0) == 0) {
-        // The text after "T i :   ", the thread id and the time masked away.
-        Say(s.heading, line.substr(8));
-        return;
-      }
+    if (const char* heading = StoryHeading(line)) {
+      Say(heading, std::string(StoryText(line)));
     }
   }
 
@@ -153,46 +120,46 @@ TEST_F(HalvorndStory, StartSleepAndResumeUnplugAndReplugStop) {
   timeline.Say("start", "halvornd, pid " + std::to_string(daemon_.process().pid()));
   ASSERT_TRUE(daemon_.notify().WaitFor(kReady, kBound)) << daemon_.Output();
   timeline.Say("start", "running: systemd told READY=1");
-  ASSERT_TRUE(timeline.FollowUntil(kSetLine)) << daemon_.Output();
+  ASSERT_TRUE(timeline.FollowUntil(kStorySetLine)) << daemon_.Output();
   EXPECT_EQ(laptop_->modem().level(), 1);
   timeline.Say("modem", "level " + std::to_string(laptop_->modem().level()));
 
   // Sleep: the modem falls back to 0 while the laptop sleeps; the resume runs the job again.
-  ASSERT_TRUE(timeline.FollowUntil(kRemovedLine));
+  ASSERT_TRUE(timeline.FollowUntil(kStoryRemovedLine));
   PrepareForSleep(true);
   ASSERT_TRUE(timeline.FollowUntil(kLockReleasedLine));
   laptop_->modem().SetLevel(0);
   timeline.Say("modem", "level 0 while the laptop sleeps");
   PrepareForSleep(false);
-  ASSERT_TRUE(timeline.FollowUntil(kSetLine, 2)) << "the resume did not set the level";
+  ASSERT_TRUE(timeline.FollowUntil(kStorySetLine, 2)) << "the resume did not set the level";
   EXPECT_EQ(laptop_->modem().level(), 1);
   timeline.Say("modem", "level " + std::to_string(laptop_->modem().level()));
 
   // Unplug and plug back: the new modem, at 0, is brought to 1.
-  ASSERT_TRUE(timeline.FollowUntil(kRemovedLine, 2));
+  ASSERT_TRUE(timeline.FollowUntil(kStoryRemovedLine, 2));
   laptop_->Unplug();
   timeline.Say("unplug", "the modem is gone (udev: remove)");
   ASSERT_NO_FATAL_FAILURE(laptop_->Plug(0));
   timeline.Say("plug", "a modem at level 0 is plugged in (udev: add)");
-  ASSERT_TRUE(timeline.FollowUntil(kSetLine, 3)) << "the plugged modem was not set\n"
-                                                 << Tail(daemon_.Log());
+  ASSERT_TRUE(timeline.FollowUntil(kStorySetLine, 3)) << "the plugged modem was not set\n"
+                                                      << Tail(daemon_.Log());
   EXPECT_EQ(laptop_->modem().level(), 1);
   timeline.Say("modem", "level " + std::to_string(laptop_->modem().level()));
 
   // Stop.
-  ASSERT_TRUE(timeline.FollowUntil(kJobEndLine, 3));
+  ASSERT_TRUE(timeline.FollowUntil(kStoryJobEndLine, 3));
   daemon_.process().Signal(SIGTERM);
   timeline.Say("stop", "SIGTERM");
   const std::optional<int> status = daemon_.process().WaitForExit(kBound);
   ASSERT_TRUE(status.has_value()) << "still running after SIGTERM";
-  timeline.FollowUntil("T i :   Halvorn: Main: Exit");
+  timeline.FollowUntil(kStoryExitLine);
   EXPECT_TRUE(WIFEXITED(*status) && WEXITSTATUS(*status) == 0) << "wait status " << *status;
   timeline.Say("stop", "halvornd ended with exit code " +
                            std::to_string(WIFEXITED(*status) ? WEXITSTATUS(*status) : -1));
 
   const std::vector<std::string> log = daemon_.Log();
-  const auto jobs = std::count(log.begin(), log.end(), std::string(kJobEndLine));
-  const auto sets = std::count(log.begin(), log.end(), std::string(kSetLine));
+  const auto jobs = std::count(log.begin(), log.end(), std::string(kStoryJobEndLine));
+  const auto sets = std::count(log.begin(), log.end(), std::string(kStorySetLine));
   // The temporary folders go with the test; scripts/demo.sh asks for a copy of the log.
   std::filesystem::path log_path = LogFolderUnder(daemon_.folder());
   if (const char* keep = std::getenv("HALVORN_STORY_LOG_COPY"); keep != nullptr && *keep) {

@@ -24,6 +24,7 @@
 #include "device/win/win_devices.h"
 #include "fake_provider_client.h"
 #include "service/win/dump_files.h"
+#include "service/win/fake_modem_service.h"
 #include "service/win/service_log.h"
 #include "support/log_capture.h"
 #include "support/win/service_control.h"
@@ -33,78 +34,14 @@
 namespace halvorn {
 namespace {
 
+using testing::ChecksOff;
 using ::testing::Contains;
 using ::testing::HasSubstr;
 using testing::PollUntil;
 using testing::QueryService;
+using testing::SharedProviderState;
 
 constexpr const wchar_t* kName = L"Halvorn";
-constexpr const wchar_t* kSettingsKey = L"SOFTWARE\\Tessary Wireless Inc\\Brevane";
-
-// IsDisableVerify = 1 in the prefix's registry for the life of the object.
-class ChecksOff {
- public:
-  ChecksOff() {
-    HKEY key = nullptr;
-    if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_WRITE, nullptr, &key,
-                          nullptr) != ERROR_SUCCESS) {
-      return;
-    }
-    const DWORD one = 1;
-    ok_ = ::RegSetValueExW(key, L"IsDisableVerify", 0, REG_DWORD,
-                           reinterpret_cast<const BYTE*>(&one), sizeof one) == ERROR_SUCCESS;
-    ::RegCloseKey(key);
-  }
-  ~ChecksOff() { ::RegDeleteKeyW(HKEY_LOCAL_MACHINE, kSettingsKey); }
-  ChecksOff(const ChecksOff&) = delete;
-  ChecksOff& operator=(const ChecksOff&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
-
-// The shared memory through which the provider in the service's process takes its script and
-// reports its record.
-class SharedProviderState {
- public:
-  explicit SharedProviderState(const FakeScript& script)
-      : mapping_(::CreateFileMappingW(INVALID_HANDLE_VALUE,
-                                      nullptr,
-                                      PAGE_READWRITE,
-                                      0,
-                                      sizeof(FakeSharedState),
-                                      HALVORN_FAKE_PROVIDER_SHARED_NAME)) {
-    if (mapping_.is_valid()) {
-      state_ = static_cast<FakeSharedState*>(
-          ::MapViewOfFile(mapping_.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(FakeSharedState)));
-    }
-    if (state_ != nullptr) {
-      state_->script = script;
-      state_->record = FakeRecord{};
-      state_->record.level = script.level;
-    }
-  }
-  ~SharedProviderState() {
-    if (state_ != nullptr) {
-      ::UnmapViewOfFile(state_);
-    }
-  }
-  SharedProviderState(const SharedProviderState&) = delete;
-  SharedProviderState& operator=(const SharedProviderState&) = delete;
-
-  bool ok() const { return state_ != nullptr; }
-  // The level as the service's modem holds it (one aligned 32-bit word).
-  std::int32_t Level() const {
-    return static_cast<std::int32_t>(::InterlockedCompareExchange(
-        reinterpret_cast<volatile LONG*>(&state_->record.level), 0, 0));
-  }
-  FakeRecord Record() const { return state_->record; }
-
- private:
-  ::halvorn::win::ScopedHandle mapping_;
-  FakeSharedState* state_ = nullptr;
-};
 
 class ServiceAuthWinTest : public ::testing::Test {
  protected:
