@@ -10,6 +10,7 @@
 #include <exception>
 #include <future>
 #include <thread>
+#include <utility>
 
 #include "util/common_util.h"
 #include "util/log_folder_guard.h"
@@ -33,6 +34,51 @@ void RunFolderCleanup() {
 }
 
 }  // namespace
+
+LogFlushTimer::LogFlushTimer(std::chrono::milliseconds period, std::function<void()> flush)
+    : period_(period), flush_(std::move(flush)), thread_([this] { Run(); }) {}
+
+LogFlushTimer::~LogFlushTimer() {
+  Stop();
+}
+
+void LogFlushTimer::LineQueued() {
+  // Only the first line after a flush began wakes the timer; the rest find the mark set.
+  if (queued_.load(std::memory_order_acquire) || queued_.exchange(true)) {
+    return;
+  }
+  // Taken so that the wake-up cannot fall between the timer's look at the mark and its wait.
+  std::lock_guard<std::mutex> hold(lock_);
+  wake_.notify_one();
+}
+
+void LogFlushTimer::Stop() {
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    stop_ = true;
+  }
+  wake_.notify_all();
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void LogFlushTimer::Run() {
+  std::unique_lock<std::mutex> hold(lock_);
+  for (;;) {
+    // Idle: no timeout, so nothing wakes this thread until a line comes.
+    wake_.wait(hold, [this] { return stop_ || queued_.load(std::memory_order_acquire); });
+    if (stop_ || wake_.wait_for(hold, period_, [this] { return stop_; })) {
+      return;
+    }
+    // Cleared before the flush is asked for: a line queued from here on may be behind the
+    // flush in the logger's queue, so it marks the next period.
+    queued_.store(false);
+    hold.unlock();
+    flush_();
+    hold.lock();
+  }
+}
 
 LogHelper& LogHelper::GetInstance() {
   // Never destroyed: threads of the logging library and of the system may log until the
@@ -106,9 +152,19 @@ void LogHelper::InitLogger() {
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
             kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
         logger->flush_on(spdlog::level::trace);
-        spdlog::flush_every(std::chrono::seconds(3));
+        // The flush of all registered loggers every 3 seconds, made only when the facade
+        // queued a line since the last one: a flush with nothing written changes no file.
+        std::unique_ptr<LogFlushTimer> flush_timer;
+        try {
+          flush_timer = std::make_unique<LogFlushTimer>(
+              kFlushPeriod, [] { spdlog::apply_all([](auto l) { l->flush(); }); });
+        } catch (const std::exception& e) {
+          // Each line is still flushed after it is written (flush level trace).
+          std::fprintf(stderr, "halvorn: no periodic log flush: %s\n", e.what());
+        }
         {
           std::unique_lock<std::shared_mutex> installing(self.run_lock_);
+          self.flush_timer_ = std::move(flush_timer);
           self.logger_ = logger;
           self.current_file_ = path;
           self.state_ = State::kRunning;
@@ -144,8 +200,12 @@ void LogHelper::Shutdown() {
   self.state_ = State::kStopped;
   self.current_file_.clear();
   spdlog::drop_all();
-  // Ends the periodic flush, drops every logger again and releases the shared pool, whose
-  // worker writes every queued line (each followed by a flush) before it ends.
+  // Ends the periodic flush before the pool its flushes go through is released.
+  if (self.flush_timer_) {
+    self.flush_timer_->Stop();
+  }
+  // Drops every logger again and releases the shared pool, whose worker writes every queued
+  // line (each followed by a flush) before it ends.
   spdlog::shutdown();
 }
 
@@ -186,7 +246,14 @@ void LogHelper::PrintV(unsigned code,
                   std::string_view(tag != nullptr ? tag : ""), text);
       break;
     default:
-      break;  // unknown codes are dropped
+      return;  // unknown codes are dropped
+  }
+  MarkQueued();
+}
+
+void LogHelper::MarkQueued() {
+  if (flush_timer_) {
+    flush_timer_->LineQueued();
   }
 }
 
@@ -203,6 +270,7 @@ void LogHelper::Trace(bool enter, const char* tag) {
   } else {
     logger->log(spdlog::level::info, "{0} h : - {1}", ThreadIdText(), name);
   }
+  MarkQueued();
 }
 
 void LogHelper::TraceEnter(const char* tag) {

@@ -12,13 +12,18 @@
 #ifndef HALVORN_UTIL_LOG_HELPER_H_
 #define HALVORN_UTIL_LOG_HELPER_H_
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <shared_mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "util/printf_format.h"
 
@@ -35,6 +40,37 @@ inline constexpr unsigned LogInfoAlt = 4;
 inline constexpr unsigned LogPlain = 5;
 inline constexpr unsigned LogTagged = 6;
 
+// The periodic flush of the log: `flush` runs one period after the first line queued since the
+// last flush, and not at all while no line is queued, so an idle process is not woken for a
+// flush that would find nothing to write. Every line marked through LineQueued() is followed
+// by a flush started at most one period later (or by Stop()'s caller draining the queue).
+class LogFlushTimer {
+ public:
+  LogFlushTimer(std::chrono::milliseconds period, std::function<void()> flush);
+  ~LogFlushTimer();  // Stop()
+  LogFlushTimer(const LogFlushTimer&) = delete;
+  LogFlushTimer& operator=(const LogFlushTimer&) = delete;
+
+  // Call after a line was handed to the logger. Safe from any thread; after the first line
+  // of a period it costs one atomic load.
+  void LineQueued();
+
+  // Ends the timer's thread without a last flush (a flush already running is finished first).
+  // A second call does nothing.
+  void Stop();
+
+ private:
+  void Run();
+
+  const std::chrono::milliseconds period_;
+  const std::function<void()> flush_;
+  std::atomic<bool> queued_{false};  // a line was queued since the last flush began
+  std::mutex lock_;
+  std::condition_variable wake_;
+  bool stop_ = false;  // guarded by lock_
+  std::thread thread_;
+};
+
 class LogHelper {
  public:
   // Fixed names and limits of the log files.
@@ -48,6 +84,7 @@ class LogHelper {
   static constexpr std::size_t kMaxFiles = 100;
   static constexpr std::size_t kPathBufferSize = 260;
   static constexpr std::size_t kMessageBufferSize = 1024;
+  static constexpr std::chrono::seconds kFlushPeriod{3};
 
   static LogHelper& GetInstance();
 
@@ -95,6 +132,8 @@ class LogHelper {
   void Trace(bool enter, const char* tag);
   // The logger while running, else null. Call with run_lock_ held.
   spdlog::logger* Running() const;
+  // Tells the periodic flush that a line was queued. Call with run_lock_ held.
+  void MarkQueued();
 
   std::mutex print_lock_;  // serialises PrintV
   std::mutex state_lock_;  // serialises InitLogger and Shutdown
@@ -106,6 +145,8 @@ class LogHelper {
   State state_ = State::kNotStarted;
   // Kept after Shutdown (a logger without its pool); replaced by a later InitLogger.
   std::shared_ptr<spdlog::logger> logger_;
+  // The 3-second flush of every registered logger while running; replaced with the logger.
+  std::unique_ptr<LogFlushTimer> flush_timer_;
   std::string current_file_;
 };
 

@@ -4,8 +4,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <regex>
 #include <string>
 #include <thread>
@@ -20,6 +23,7 @@ namespace {
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 using testing::LogCapture;
+using testing::ReadLogFolder;
 
 TEST(LogHelperTest, LineShapeOfEveryCode) {
   LogCapture capture;
@@ -207,6 +211,144 @@ TEST(LogHelperTest, RotatesBySizeWithTheIndexBeforeTheExtension) {
   EXPECT_TRUE(std::filesystem::exists(stem + ".2.log"));
   EXPECT_FALSE(std::filesystem::exists(stem + ".3.log"));
   EXPECT_LE(std::filesystem::file_size(stem + ".1.log"), LogHelper::kMaxFileSize);
+}
+
+// A flush whose calls the test counts and can hold inside the flush.
+class CountedFlush {
+ public:
+  void operator()() {
+    std::unique_lock<std::mutex> hold(lock_);
+    ++calls_;
+    changed_.notify_all();
+    changed_.wait(hold, [this] { return !held_; });
+  }
+  void Hold() {
+    std::lock_guard<std::mutex> hold(lock_);
+    held_ = true;
+  }
+  void Release() {
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      held_ = false;
+    }
+    changed_.notify_all();
+  }
+  // Waits (a hang guard, not a speed goal) until at least `calls` flushes began.
+  bool WaitFor(int calls) {
+    std::unique_lock<std::mutex> hold(lock_);
+    return changed_.wait_for(hold, std::chrono::seconds(60), [&] { return calls_ >= calls; });
+  }
+  int calls() {
+    std::lock_guard<std::mutex> hold(lock_);
+    return calls_;
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable changed_;
+  int calls_ = 0;
+  bool held_ = false;
+};
+
+constexpr auto kShortPeriod = std::chrono::milliseconds(20);
+
+// Idle stretches of several periods: only a queued line leads to a flush, one per period
+// however many lines it saw, and the line after an idle stretch is flushed again.
+TEST(LogFlushTimerTest, FlushesOnlyAfterLinesAndOncePerPeriod) {
+  CountedFlush flush;
+  LogFlushTimer timer(kShortPeriod, [&] { flush(); });
+  std::this_thread::sleep_for(kShortPeriod * 5);
+  EXPECT_EQ(flush.calls(), 0) << "a flush with no line queued";
+
+  timer.LineQueued();
+  ASSERT_TRUE(flush.WaitFor(1));
+  std::this_thread::sleep_for(kShortPeriod * 5);
+  EXPECT_EQ(flush.calls(), 1) << "a flush after the idle stretch with no new line";
+
+  // Lines queued while a flush runs are behind it: exactly one more flush covers them all.
+  flush.Hold();
+  timer.LineQueued();
+  ASSERT_TRUE(flush.WaitFor(2));
+  for (int i = 0; i < 100; ++i) {
+    timer.LineQueued();
+  }
+  flush.Release();
+  ASSERT_TRUE(flush.WaitFor(3));
+  std::this_thread::sleep_for(kShortPeriod * 5);
+  EXPECT_EQ(flush.calls(), 3);
+  timer.Stop();
+  timer.Stop();  // a second call does nothing
+}
+
+// Lines from many threads at once: each is followed by a flush that began after it. A line
+// counts as written before it is marked (as the facade queues it first); each flush notes how
+// many were written when it began.
+TEST(LogFlushTimerTest, LinesFromManyThreadsAreAllFollowedByAFlush) {
+  std::atomic<int> written{0};
+  std::mutex lock;
+  std::condition_variable flushed;
+  int covered = 0;
+  LogFlushTimer timer(std::chrono::milliseconds(1), [&] {
+    const int now = written.load();
+    std::lock_guard<std::mutex> hold(lock);
+    covered = now;
+    flushed.notify_all();
+  });
+  for (int round = 1; round <= 3; ++round) {
+    std::vector<std::thread> writers;
+    for (int t = 0; t < 4; ++t) {
+      writers.emplace_back([&] {
+        for (int i = 0; i < 2000; ++i) {
+          written.fetch_add(1);
+          timer.LineQueued();
+        }
+      });
+    }
+    for (auto& w : writers) {
+      w.join();
+    }
+    std::unique_lock<std::mutex> hold(lock);
+    EXPECT_TRUE(
+        flushed.wait_for(hold, std::chrono::seconds(60), [&] { return covered == round * 8000; }))
+        << "round " << round << ": the last flush saw " << covered << " lines";
+  }
+}
+
+// Stopping with a line queued and its period far off returns at once, without a flush.
+TEST(LogFlushTimerTest, StopDoesNotWaitForThePeriod) {
+  CountedFlush flush;
+  LogFlushTimer timer(std::chrono::hours(1), [&] { flush(); });
+  timer.LineQueued();
+  timer.Stop();
+  EXPECT_EQ(flush.calls(), 0);
+}
+
+// After more than one flush period without a line, a new line still reaches the file while
+// the facade keeps running (the bound is a hang guard, not a speed goal).
+TEST(LogHelperTest, LineAfterAnIdleStretchReachesTheFileWhileRunning) {
+  LogCapture capture;
+  auto on_disk = [&](const std::string& text) {
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < give_up) {
+      for (const std::string& line : ReadLogFolder(capture.log_folder())) {
+        if (line.find(text) != std::string::npos) {
+          return true;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  };
+  LogHelper::Print(LogInfo, "t", "before the idle stretch");
+  ASSERT_TRUE(on_disk("before the idle stretch"));
+  std::this_thread::sleep_for(LogHelper::kFlushPeriod + std::chrono::milliseconds(500));
+  LogHelper::Print(LogInfo, "t", "after the idle stretch");
+  LogHelper::TraceEnter("AfterIdle::trace");
+  EXPECT_TRUE(on_disk("after the idle stretch"));
+  EXPECT_TRUE(on_disk("h : + AfterIdle::trace"));
+  EXPECT_THAT(capture.Lines(),
+              ElementsAre("T i :   before the idle stretch", "T i :   after the idle stretch",
+                          "T h : + AfterIdle::trace"));
 }
 
 TEST(LogHelperTest, UnusableFolderLeavesLoggingOffWithoutHarm) {
