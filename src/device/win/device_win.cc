@@ -22,10 +22,11 @@ constexpr GUID kNetClassGuid = {0x4D36E972,
 // A device information set (SetupDiDestroyDeviceInfoList).
 struct DevInfoTraits {
   using Handle = HDEVINFO;
+  static HDEVINFO InvalidValue() { return INVALID_HANDLE_VALUE; }
   static bool IsValid(HDEVINFO h) { return h != INVALID_HANDLE_VALUE; }
   static void Close(HDEVINFO h) { ::SetupDiDestroyDeviceInfoList(h); }
 };
-using ScopedDevInfo = win::ScopedGeneric<DevInfoTraits>;
+using ScopedDevInfo = ScopedGeneric<DevInfoTraits>;
 
 class WinDeviceList : public DeviceList {
  public:
