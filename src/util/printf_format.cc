@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "util/platform.h"
 
@@ -190,21 +191,214 @@ void AppendPadded(std::string& out, const Conversion& cv, std::string_view text)
   }
 }
 
+// The arguments in the order the format takes them: "*" widths and precisions, then values.
+class ArgCursor {
+ public:
+  explicit ArgCursor(std::span<const PrintfArg> args) : args_(args) {}
+  // The next argument, or null when they are used up.
+  const PrintfArg* Take() { return next_ < args_.size() ? &args_[next_++] : nullptr; }
+
+ private:
+  std::span<const PrintfArg> args_;
+  std::size_t next_ = 0;
+};
+
+// Reads the conversion that starts at format[i], just after its '%', up to and including its
+// conversion character, taking the arguments of "*" widths and precisions. Leaves `i` after
+// the conversion; false when the format ends before its conversion character.
+bool ParseConversion(std::string_view format, std::size_t& i, ArgCursor& args, Conversion* cv) {
+  const std::size_t n = format.size();
+  auto add_flag = [cv](char flag) {
+    if (cv->flags.find(flag) == std::string::npos) {
+      cv->flags.push_back(flag);
+    }
+  };
+  while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
+    add_flag(format[i++]);
+  }
+  if (i < n && format[i] == '*') {
+    ++i;
+    // A negative width left-justifies; its size is taken in 64 bits, where INT_MIN's fits.
+    std::int64_t w = StarArg(args.Take(), 0);
+    if (w < 0) {
+      add_flag('-');
+      w = -w;
+    }
+    cv->width = static_cast<int>(std::min<std::int64_t>(w, kMaxWidth));
+  } else {
+    int w = -1;
+    while (i < n && format[i] >= '0' && format[i] <= '9') {
+      w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
+      w = std::min(w, kMaxWidth);
+    }
+    cv->width = w;
+  }
+  if (i < n && format[i] == '.') {
+    ++i;
+    if (i < n && format[i] == '*') {
+      ++i;
+      const std::int64_t p = StarArg(args.Take(), -1);
+      cv->precision = p < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(p, kMaxWidth));
+    } else {
+      int p = 0;
+      while (i < n && format[i] >= '0' && format[i] <= '9') {
+        p = std::min(p * 10 + (format[i++] - '0'), kMaxWidth);
+      }
+      cv->precision = p;
+    }
+  }
+  // Length modifiers with their Windows meaning.
+  auto starts = [&](std::string_view s) { return format.substr(i, s.size()) == s; };
+  if (starts("I64")) {
+    cv->size = Width::k64;
+    i += 3;
+  } else if (starts("I32")) {
+    cv->size = Width::k32;
+    i += 3;
+  } else if (starts("hh")) {
+    cv->size = Width::k8;
+    i += 2;
+  } else if (starts("ll")) {
+    cv->size = Width::k64;
+    i += 2;
+  } else if (i < n) {
+    switch (format[i]) {
+      case 'h':
+        cv->size = Width::k16;
+        ++i;
+        break;
+      case 'l':
+        cv->wide = true;  // %ls, %lc; integers stay 32 bits
+        ++i;
+        break;
+      case 'w':
+        cv->wide = true;
+        ++i;
+        break;
+      case 'I':
+      case 'z':
+      case 'j':
+      case 't':
+        cv->size = Width::k64;
+        ++i;
+        break;
+      case 'L':
+        ++i;
+        break;
+      default:
+        break;
+    }
+  }
+  if (i >= n) {
+    return false;
+  }
+  cv->letter = format[i++];
+  return true;
+}
+
+// Writes one parsed conversion with its argument; a conversion without an argument writes
+// nothing. `text` is the conversion as written, kept for a character that is no conversion.
+void RenderConversion(std::string& out, Conversion cv, ArgCursor& args, std::string_view text) {
+  switch (cv.letter) {
+    case 'd':
+    case 'i': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        std::erase(cv.flags, '#');  // means nothing here, and is undefined in the C library
+        AppendOne(out, cv, "ll", 'd', static_cast<long long>(SignedArg(*a, cv.size)));
+      }
+      break;
+    }
+    case 'u':
+    case 'o':
+    case 'x':
+    case 'X': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        if (cv.letter == 'u') {
+          std::erase(cv.flags, '#');
+        }
+        AppendOne(out, cv, "ll", cv.letter,
+                  static_cast<unsigned long long>(UnsignedArg(*a, cv.size)));
+      }
+      break;
+    }
+    case 'f':
+    case 'F':
+    case 'e':
+    case 'E':
+    case 'g':
+    case 'G':
+    case 'a':
+    case 'A': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        AppendOne(out, cv, "", cv.letter, a->AsDouble());
+      }
+      break;
+    }
+    case 'C':
+      cv.wide = true;
+      [[fallthrough]];
+    case 'c': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        std::string ch;
+        if (cv.wide) {
+          wchar_t w = static_cast<wchar_t>(a->AsUnsigned());
+          ch = platform::WideToNarrow(std::wstring_view(&w, 1));
+        } else {
+          ch.push_back(static_cast<char>(a->AsUnsigned()));
+        }
+        AppendPadded(out, cv, ch);
+      }
+      break;
+    }
+    case 'S':
+      cv.wide = true;
+      [[fallthrough]];
+    case 's': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        std::string str = a->AsNarrow();
+        if (cv.precision >= 0 && str.size() > static_cast<std::size_t>(cv.precision)) {
+          str.resize(static_cast<std::size_t>(cv.precision));
+        }
+        AppendPadded(out, cv, str);
+      }
+      break;
+    }
+    case 'p': {
+      const PrintfArg* a = args.Take();
+      if (a != nullptr) {
+        Conversion p;
+        p.flags = "0";
+        p.width = 16;
+        AppendOne(
+            out, p, "ll", 'X',
+            static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(a->AsPointer())));
+      }
+      break;
+    }
+    case 'n':
+      args.Take();  // never written through: a format must not write to memory
+      break;
+    default:
+      out.append(text);
+      break;
+  }
+}
+
 }  // namespace
 
 std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> args) {
   std::string out;
   out.reserve(format.size() + 64);
-  std::size_t next_arg = 0;
-  auto take = [&]() -> const PrintfArg* {
-    return next_arg < args.size() ? &args[next_arg++] : nullptr;
-  };
-
+  ArgCursor cursor(args);
   std::size_t i = 0;
   const std::size_t n = format.size();
   while (i < n) {
-    char c = format[i];
-    if (c != '%') {
+    if (format[i] != '%') {
       std::size_t end = format.find('%', i);
       if (end == std::string_view::npos) {
         end = n;
@@ -220,180 +414,11 @@ std::string FormatPrintf(std::string_view format, std::span<const PrintfArg> arg
       continue;
     }
     Conversion cv;
-    auto add_flag = [&cv](char flag) {
-      if (cv.flags.find(flag) == std::string::npos) {
-        cv.flags.push_back(flag);
-      }
-    };
-    while (i < n && std::strchr("-+ #0", format[i]) != nullptr) {
-      add_flag(format[i++]);
-    }
-    if (i < n && format[i] == '*') {
-      ++i;
-      // A negative width left-justifies; its size is taken in 64 bits, where INT_MIN's fits.
-      std::int64_t w = StarArg(take(), 0);
-      if (w < 0) {
-        add_flag('-');
-        w = -w;
-      }
-      cv.width = static_cast<int>(std::min<std::int64_t>(w, kMaxWidth));
-    } else {
-      int w = -1;
-      while (i < n && format[i] >= '0' && format[i] <= '9') {
-        w = (w < 0 ? 0 : w) * 10 + (format[i++] - '0');
-        w = std::min(w, kMaxWidth);
-      }
-      cv.width = w;
-    }
-    if (i < n && format[i] == '.') {
-      ++i;
-      if (i < n && format[i] == '*') {
-        ++i;
-        const std::int64_t p = StarArg(take(), -1);
-        cv.precision = p < 0 ? -1 : static_cast<int>(std::min<std::int64_t>(p, kMaxWidth));
-      } else {
-        int p = 0;
-        while (i < n && format[i] >= '0' && format[i] <= '9') {
-          p = std::min(p * 10 + (format[i++] - '0'), kMaxWidth);
-        }
-        cv.precision = p;
-      }
-    }
-    // Length modifiers with their Windows meaning.
-    auto starts = [&](std::string_view s) { return format.substr(i, s.size()) == s; };
-    if (starts("I64")) {
-      cv.size = Width::k64;
-      i += 3;
-    } else if (starts("I32")) {
-      cv.size = Width::k32;
-      i += 3;
-    } else if (starts("hh")) {
-      cv.size = Width::k8;
-      i += 2;
-    } else if (starts("ll")) {
-      cv.size = Width::k64;
-      i += 2;
-    } else if (i < n) {
-      switch (format[i]) {
-        case 'h':
-          cv.size = Width::k16;
-          ++i;
-          break;
-        case 'l':
-          cv.wide = true;  // %ls, %lc; integers stay 32 bits
-          ++i;
-          break;
-        case 'w':
-          cv.wide = true;
-          ++i;
-          break;
-        case 'I':
-        case 'z':
-        case 'j':
-        case 't':
-          cv.size = Width::k64;
-          ++i;
-          break;
-        case 'L':
-          ++i;
-          break;
-        default:
-          break;
-      }
-    }
-    if (i >= n) {
+    if (!ParseConversion(format, i, cursor, &cv)) {
       out.append(format.substr(start));  // incomplete conversion at the end: kept as text
       break;
     }
-    cv.letter = format[i++];
-    switch (cv.letter) {
-      case 'd':
-      case 'i': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          std::erase(cv.flags, '#');  // means nothing here, and is undefined in the C library
-          AppendOne(out, cv, "ll", 'd', static_cast<long long>(SignedArg(*a, cv.size)));
-        }
-        break;
-      }
-      case 'u':
-      case 'o':
-      case 'x':
-      case 'X': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          if (cv.letter == 'u') {
-            std::erase(cv.flags, '#');
-          }
-          AppendOne(out, cv, "ll", cv.letter,
-                    static_cast<unsigned long long>(UnsignedArg(*a, cv.size)));
-        }
-        break;
-      }
-      case 'f':
-      case 'F':
-      case 'e':
-      case 'E':
-      case 'g':
-      case 'G':
-      case 'a':
-      case 'A': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          AppendOne(out, cv, "", cv.letter, a->AsDouble());
-        }
-        break;
-      }
-      case 'C':
-        cv.wide = true;
-        [[fallthrough]];
-      case 'c': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          std::string ch;
-          if (cv.wide) {
-            wchar_t w = static_cast<wchar_t>(a->AsUnsigned());
-            ch = platform::WideToNarrow(std::wstring_view(&w, 1));
-          } else {
-            ch.push_back(static_cast<char>(a->AsUnsigned()));
-          }
-          AppendPadded(out, cv, ch);
-        }
-        break;
-      }
-      case 'S':
-        cv.wide = true;
-        [[fallthrough]];
-      case 's': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          std::string text = a->AsNarrow();
-          if (cv.precision >= 0 && text.size() > static_cast<std::size_t>(cv.precision)) {
-            text.resize(static_cast<std::size_t>(cv.precision));
-          }
-          AppendPadded(out, cv, text);
-        }
-        break;
-      }
-      case 'p': {
-        const PrintfArg* a = take();
-        if (a != nullptr) {
-          Conversion p;
-          p.flags = "0";
-          p.width = 16;
-          AppendOne(
-              out, p, "ll", 'X',
-              static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(a->AsPointer())));
-        }
-        break;
-      }
-      case 'n':
-        take();  // never written through: a format must not write to memory
-        break;
-      default:
-        out.append(format.substr(start, i - start));
-        break;
-    }
+    RenderConversion(out, std::move(cv), cursor, format.substr(start, i - start));
   }
   return out;
 }
