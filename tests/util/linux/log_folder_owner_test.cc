@@ -16,6 +16,7 @@
 #include "support/log_capture.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
+#include "util/log_folder_platform.h"
 
 namespace halvorn {
 namespace {
@@ -81,7 +82,7 @@ TEST(LogFolderOwnerTest, CleanupKeepsAFileOfAnotherAccount) {
   std::vector<std::string> lines;
   {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(dir.path().string());
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), dir.path().string());
     lines = capture.Lines();
   }
   EXPECT_TRUE(fs::exists(file));
