@@ -1,7 +1,7 @@
 #include "service/service_entry.h"
 
-#include "util/log_helper.h"
 #include "util/log_folder_platform.h"
+#include "util/log_helper.h"
 #include "util/registry_platform.h"
 
 namespace halvorn::service {

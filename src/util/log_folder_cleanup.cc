@@ -138,8 +138,7 @@ void LogHelper::DeleteFileWhileExceedMaxSizeAndTime(LogFolderPlatform& fs,
           "dwLogFolderSize: %.02f kb ,max_size  = %.02f kb ;item.time_diff = %f "
           ",max_second_diff = %f  ,break",
           static_cast<double>(plan.size_at_stop) / 1024.0,
-          static_cast<double>(kLogFolderMaxSize) / 1024.0, plan.age_at_stop,
-          kLogFileMaxAgeSeconds);
+          static_cast<double>(kLogFolderMaxSize) / 1024.0, plan.age_at_stop, kLogFileMaxAgeSeconds);
   }
   TraceLeave(kTag);
 }

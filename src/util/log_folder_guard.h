@@ -53,7 +53,9 @@ const char* RefusalReason(PathVerdict verdict);
 // (log_folder_platform.h), and checks each level below `root` (made or found) before it makes
 // the next one in it: nothing is made inside a refused level. Returns "<level> <reason>" for
 // the refused level, or empty when the folder is accepted.
-std::string MakeLogFolder(LogFolderPlatform& fs, const std::string& folder, const std::string& root);
+std::string MakeLogFolder(LogFolderPlatform& fs,
+                          const std::string& folder,
+                          const std::string& root);
 
 // "<level> <reason>" for the first level of `folder` that is refused, checked from the top:
 // every level below `root` when the folder lies below it, else the folder alone. Empty when

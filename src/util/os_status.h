@@ -12,9 +12,9 @@ namespace halvorn {
 
 enum class OsOutcome : std::uint8_t {
   kOk,
-  kNotFound,      // no such file, key, value or device
-  kNoMoreItems,   // an enumeration went past its last item
-  kDoesNotFit,    // the caller's buffer is too small for the data
+  kNotFound,     // no such file, key, value or device
+  kNoMoreItems,  // an enumeration went past its last item
+  kDoesNotFit,   // the caller's buffer is too small for the data
   kOutOfMemory,
   kAccessDenied,  // present, but refused (or not trusted)
   kDamaged,       // present, but unreadable as a whole

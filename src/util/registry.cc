@@ -24,8 +24,8 @@ std::uint8_t ReadDWORDRegValue(RegistryPlatform& registry,
   LogHelper::TraceEnter(kTag);
   const std::wstring key_path = sub_key != nullptr ? sub_key : L"";
   const std::wstring name = value_name != nullptr ? value_name : L"";
-  LogHelper::Print(LogInfo, kTag, "hKeyRoot = 0x%x ; subKey = %ws ;key = %ws ",
-                   kLocalMachineHandle, key_path, name);
+  LogHelper::Print(LogInfo, kTag, "hKeyRoot = 0x%x ; subKey = %ws ;key = %ws ", kLocalMachineHandle,
+                   key_path, name);
 
   std::uint8_t result = 0;
   std::unique_ptr<RegistryKey> key;

@@ -8,8 +8,8 @@
 #include <regex>
 #include <sstream>
 
-#include "util/log_helper.h"
 #include "util/log_folder_platform.h"
+#include "util/log_helper.h"
 #include "util/registry_platform.h"
 
 #ifdef _WIN32

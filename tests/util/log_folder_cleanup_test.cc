@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
-#include "util/log_folder_platform.h"
 #include "util/registry_platform.h"
 
 #ifdef _WIN32

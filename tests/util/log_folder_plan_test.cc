@@ -87,8 +87,8 @@ TEST(LogFolderPlanTest, TakesOldestFirstWhileTooLargeOrTooOld) {
 }
 
 TEST(LogFolderPlanTest, SizesAndAgesOfTheSteps) {
-  const LogFolderCleanupPlan plan = PlanLogFolderCleanup(
-      {File("new", 60 * kMiB, 10), File("old", 50 * kMiB, 30)}, kNow, "");
+  const LogFolderCleanupPlan plan =
+      PlanLogFolderCleanup({File("new", 60 * kMiB, 10), File("old", 50 * kMiB, 30)}, kNow, "");
   EXPECT_EQ(plan.folder_size, 110 * kMiB);
   ASSERT_EQ(plan.deletions.size(), 1u);
   EXPECT_EQ(plan.deletions[0].folder_size_before, 110 * kMiB);

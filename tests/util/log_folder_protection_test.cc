@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
-#include "util/log_folder_platform.h"
 
 namespace halvorn {
 namespace {
@@ -92,7 +92,8 @@ TEST(LogFolderProtectionTest, CleanupLeavesAFolderBelowALinkedLevelAlone) {
   fs::create_directory_symlink(outside.path(), LogFolderLevels(root.path())[0], ec);
   ASSERT_FALSE(ec) << "cannot make a directory link: " << ec.message();
   testing::SetEnv("programdata", root.path().string());
-  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), Text(LogFolderLevels(root.path())[2]));
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(),
+                                                 Text(LogFolderLevels(root.path())[2]));
   EXPECT_TRUE(fs::exists(behind / kOldLog));
 }
 

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "support/log_capture.h"
-#include "util/log_helper.h"
 #include "util/log_folder_platform.h"
+#include "util/log_helper.h"
 #include "util/registry_platform.h"
 
 namespace halvorn::testing {

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "support/log_capture.h"
-#include "util/platform.h"
 #include "util/log_folder_platform.h"
+#include "util/platform.h"
 #include "util/registry_platform.h"
 
 namespace halvorn {

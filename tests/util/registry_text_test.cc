@@ -122,7 +122,8 @@ TEST(RegistryTextTest, TheEncodingsOfAnExportReadAlike) {
     ASSERT_EQ(KeyPaths(*keys), KeyPaths(*plain));
     const Values& values = keys->at("software\\br\xC3\xA9vane");
     ASSERT_EQ(values.size(), 2u);
-    EXPECT_EQ(values.at("isdisableverify").data, plain->at("software\\br\xC3\xA9vane").at("isdisableverify").data);
+    EXPECT_EQ(values.at("isdisableverify").data,
+              plain->at("software\\br\xC3\xA9vane").at("isdisableverify").data);
     EXPECT_EQ(values.at("name").data, plain->at("software\\br\xC3\xA9vane").at("name").data);
   }
   // A string is stored as the registry stores it: UTF-16LE with its terminator.
@@ -159,8 +160,9 @@ TEST(RegistryTextTest, DamagedTextIsNoRegistry) {
 // The look-up the registry backends answer with: names compare without regard to ASCII case,
 // a key path may end in backslashes, and a level above a written key is a key too.
 TEST(RegistryTextTest, KeysAndValuesAreFoundAsTheRegistryFindsThem) {
-  auto keys = ParseBody("[HKLM\\SOFTWARE\\Tessary Wireless Inc\\Brevane]\r\n"
-                        "\"IsDisableVerify\"=dword:00000001\r\n");
+  auto keys = ParseBody(
+      "[HKLM\\SOFTWARE\\Tessary Wireless Inc\\Brevane]\r\n"
+      "\"IsDisableVerify\"=dword:00000001\r\n");
   ASSERT_TRUE(keys.has_value());
   struct Case {
     const char* sub_key;

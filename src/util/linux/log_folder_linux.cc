@@ -24,8 +24,8 @@ constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 }  // namespace
 
 std::vector<LogFileEntry> FindFiles(const std::string& folder,
-                                 const std::string& prefix,
-                                 const std::string& suffix) {
+                                    const std::string& prefix,
+                                    const std::string& suffix) {
   std::vector<LogFileEntry> files;
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) {
@@ -100,9 +100,7 @@ class SystemLogFolder final : public LogFolderPlatform {
   }
   bool RemoveFile(const std::string& path) override { return op::RemoveFile(path); }
   PathFacts GetPathFacts(const std::string& path) override { return op::GetPathFacts(path); }
-  bool MakeLogFolderLevel(const std::string& path) override {
-    return op::MakeLogFolderLevel(path);
-  }
+  bool MakeLogFolderLevel(const std::string& path) override { return op::MakeLogFolderLevel(path); }
   std::int64_t NowUnixSeconds() override { return op::NowUnixSeconds(); }
 };
 

@@ -63,8 +63,8 @@ PathOwner OwnerKind(PSID owner) {
 }  // namespace
 
 std::vector<LogFileEntry> FindFiles(const std::string& folder,
-                                 const std::string& prefix,
-                                 const std::string& suffix) {
+                                    const std::string& prefix,
+                                    const std::string& suffix) {
   std::vector<LogFileEntry> files;
   const std::string pattern = folder + "\\" + prefix + "*" + suffix;
   WIN32_FIND_DATAA data{};
@@ -158,9 +158,7 @@ class SystemLogFolder final : public LogFolderPlatform {
   }
   bool RemoveFile(const std::string& path) override { return op::RemoveFile(path); }
   PathFacts GetPathFacts(const std::string& path) override { return op::GetPathFacts(path); }
-  bool MakeLogFolderLevel(const std::string& path) override {
-    return op::MakeLogFolderLevel(path);
-  }
+  bool MakeLogFolderLevel(const std::string& path) override { return op::MakeLogFolderLevel(path); }
   std::int64_t NowUnixSeconds() override { return op::NowUnixSeconds(); }
 };
 

@@ -14,9 +14,9 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
-#include "util/log_folder_platform.h"
 
 namespace halvorn {
 namespace {
