@@ -24,8 +24,10 @@
 #include <thread>
 #include <vector>
 
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
+#include "util/registry_platform.h"
 
 namespace {
 
@@ -76,7 +78,8 @@ int main(int argc, char** argv) {
   std::filesystem::create_directories(root);
   ::setenv("programdata", root.c_str(), 1);
 
-  halvorn::LogHelper::InitLogger();
+  halvorn::LogHelper::InitLogger(halvorn::SystemRegistryPlatform(),
+                                 halvorn::SystemLogFolderPlatform());
   auto bare = spdlog::create_async<spdlog::sinks::rotating_file_sink_mt>(
       "bare", (root / "bare.log").string(), 1048576, 100, false);
   bare->set_level(spdlog::level::trace);

@@ -46,8 +46,10 @@
 #include "service/task_wiring.h"
 #include "simulator.h"
 #include "tasks/task_manager.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
+#include "util/registry_platform.h"
 
 namespace {
 
@@ -527,7 +529,8 @@ int main(int argc, char** argv) {
   std::filesystem::remove_all(root);
   std::filesystem::create_directories(root);
   setenv("programdata", root.c_str(), 1);
-  halvorn::LogHelper::InitLogger();
+  halvorn::LogHelper::InitLogger(halvorn::SystemRegistryPlatform(),
+                                 halvorn::SystemLogFolderPlatform());
 
   DirectStorm();
 

@@ -1,4 +1,4 @@
-// Fuzzes the parse of the Linux registry file (a ".reg" export) with the file's bytes.
+// Fuzzes the portable ".reg" text parse (registry_text.h) with a registry file's bytes.
 // Besides the sanitizers' findings it checks what any parse must keep:
 //
 //   - every level above a key that the file makes is a key too, as an import leaves it;
@@ -9,13 +9,15 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
-#include "util/linux/registry_file.h"
 #include "util/platform.h"
+#include "util/registry_text.h"
+#include "util/utf16le.h"
 
 namespace {
 
-using halvorn::registry_platform::Keys;
+using halvorn::registry_text::Keys;
 
 bool Same(const Keys& a, const Keys& b) {
   if (a.size() != b.size()) {
@@ -38,29 +40,16 @@ bool Same(const Keys& a, const Keys& b) {
 
 // `text` as regedit writes it: the byte-order mark FF FE, then UTF-16LE units.
 std::string Utf16Export(const std::wstring& text) {
-  std::string out = "\xFF\xFE";
-  auto put = [&out](std::uint32_t unit) {
-    out.push_back(static_cast<char>(unit & 0xFF));
-    out.push_back(static_cast<char>(unit >> 8));
-  };
-  for (wchar_t wc : text) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      put(0xD800 + (c >> 10));
-      put(0xDC00 + (c & 0x3FF));
-    } else {
-      put(c);
-    }
-  }
-  return out;
+  std::vector<std::uint8_t> units = {0xFF, 0xFE};
+  halvorn::AppendUtf16Le(text, &units);
+  return std::string(units.begin(), units.end());
 }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string raw(reinterpret_cast<const char*>(data), size);
-  const auto keys = halvorn::registry_platform::ParseRegistryFile(raw);
+  const auto keys = halvorn::registry_text::ParseRegistryText(raw);
   if (keys) {
     for (const auto& entry : *keys) {
       const std::string& path = entry.first;
@@ -81,7 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (halvorn::platform::WideToNarrow(wide) != text) {
     return 0;
   }
-  const auto keys16 = halvorn::registry_platform::ParseRegistryFile(Utf16Export(wide));
+  const auto keys16 = halvorn::registry_text::ParseRegistryText(Utf16Export(wide));
   if (keys.has_value() != keys16.has_value() || (keys && !Same(*keys, *keys16))) {
     std::abort();  // the encodings of one text read differently
   }

@@ -13,6 +13,7 @@
 #include "util/log_helper.h"
 #include "util/platform.h"
 #include "util/registry.h"
+#include "util/registry_platform.h"
 
 namespace halvorn {
 namespace {
@@ -49,7 +50,9 @@ bool AuthModuleCollaborators::SysteminfoIsFccMode() {
 
 AuthModuleCollaborators::AuthModuleCollaborators()
     : isTessaryMBIMDevcieExist(&CDeviceHelper::IsTessaryMBIMDevcieExist),
-      readDWORDRegValue(&ReadDWORDRegValue),
+      readDWORDRegValue([](const wchar_t* sub_key, const wchar_t* value_name) {
+        return ReadDWORDRegValue(SystemRegistryPlatform(), sub_key, value_name);
+      }),
       verifyPlatform(&VerifyPlatform) {}
 
 bool RunAuthModuleJob(const AuthModuleCollaborators& with, bool* retry) {

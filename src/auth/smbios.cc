@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "util/little_endian.h"
 #include "util/log_helper.h"
 #include "util/printf_format.h"
 
@@ -80,8 +81,7 @@ std::uint32_t DeclaredTableLength(std::span<const std::uint8_t> raw) {
   if (raw.size() < kRawHeaderSize) {
     return 0;
   }
-  return static_cast<std::uint32_t>(raw[4]) | static_cast<std::uint32_t>(raw[5]) << 8 |
-         static_cast<std::uint32_t>(raw[6]) << 16 | static_cast<std::uint32_t>(raw[7]) << 24;
+  return LoadLe32(raw, 4);
 }
 
 std::span<const std::uint8_t> StructureTable(std::span<const std::uint8_t> raw) {

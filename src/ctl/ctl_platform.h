@@ -34,14 +34,23 @@ extern const char kServiceName[];
 // The command an administrator starts it with.
 extern const char kStartCommand[];
 
-// Asks the service manager about kServiceName. Linux: the unit's ActiveState, SubState and
-// MainPID over the system D-Bus (DBUS_SYSTEM_BUS_ADDRESS is honoured). Windows:
-// QueryServiceStatusEx.
-ServiceFacts QueryService();
+class CtlPlatform {
+ public:
+  virtual ~CtlPlatform() = default;
 
-// Why this process cannot read what the checks read, in words for the person running the
-// tool; empty when it can. Linux: the firmware tables and the registry file need root.
-std::string PrivilegeProblem();
+  // Asks the service manager about kServiceName. Linux: the unit's ActiveState, SubState and
+  // MainPID over the system D-Bus (DBUS_SYSTEM_BUS_ADDRESS is honoured). Windows:
+  // QueryServiceStatusEx.
+  virtual ServiceFacts QueryService() = 0;
+
+  // Why this process cannot read what the checks read, in words for the person running the
+  // tool; empty when it can. Linux: the firmware tables and the registry file need root.
+  virtual std::string PrivilegeProblem() = 0;
+};
+
+// The service manager and the privileges of this process's system (win/ctl_win.cc,
+// linux/ctl_linux.cc).
+CtlPlatform& SystemCtlPlatform();
 
 }  // namespace halvorn::ctl_platform
 

@@ -25,8 +25,6 @@ bool Call(const F& f, Args&&... args) {
 
 }  // namespace
 
-CtlSystem::CtlSystem() : logFolder(&LogHelper::BuildLogFolderPath) {}
-
 AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem) {
   AuthModuleCollaborators checks;
   checks.isMbimModemExist = [&modem] { return modem.IsMbimModemExist(); };
@@ -37,9 +35,7 @@ AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem) {
 StatusFacts CollectStatus(const AuthModuleCollaborators& checks, const CtlSystem& system) {
   StatusFacts f;
   f.service_name = ctl_platform::kServiceName;
-  if (system.queryService) {
-    f.service = system.queryService();
-  }
+  f.service = system.ctl.QueryService();
 
   {
     const Systeminfo info;
@@ -95,7 +91,7 @@ StatusFacts CollectStatus(const AuthModuleCollaborators& checks, const CtlSystem
     f.auth.level = f.level;
   }
 
-  f.last_run = FindLastRun(system.logFolder ? system.logFolder() : std::string());
+  f.last_run = FindLastRun(system.log_files, LogHelper::BuildLogFolderPath());
   return f;
 }
 
@@ -124,7 +120,7 @@ int RunHalvornCtl(const std::vector<std::string>& args,
     return kExitCannotRun;
   }
 
-  const std::string problem = system.privilegeProblem ? system.privilegeProblem() : "";
+  const std::string problem = system.ctl.PrivilegeProblem();
   if (!problem.empty()) {
     if (json) {
       out << JsonText(RenderErrorJson(problem));

@@ -17,14 +17,14 @@
 
 namespace halvorn {
 
-// The operating-system facts of the tool itself; production ones by default.
-struct CtlSystem {
-  std::function<ctl_platform::ServiceFacts()> queryService = &ctl_platform::QueryService;
-  std::function<std::string()> privilegeProblem = &ctl_platform::PrivilegeProblem;
-  // The service's log folder (LogHelper::BuildLogFolderPath).
-  std::function<std::string()> logFolder;
+class LogFolderPlatform;
 
-  CtlSystem();
+// The operating-system facts of the tool itself: the service manager and the privileges
+// (`ctl`), and the file system the service's log folder (LogHelper::BuildLogFolderPath) is
+// read from (`log_files`). Both must outlive every use; the program passes the system's.
+struct CtlSystem {
+  ctl_platform::CtlPlatform& ctl;
+  LogFolderPlatform& log_files;
 };
 
 class CMbnWinRtHelper;

@@ -146,7 +146,7 @@ std::vector<std::string> NewestStartFiles(const std::vector<std::string>& names)
   return files;
 }
 
-LastRun FindLastRun(const std::string& folder) {
+LastRun FindLastRun(LogFolderPlatform& fs, const std::string& folder) {
   LastRun run;
   run.folder = folder;
   std::error_code ec;
@@ -155,8 +155,8 @@ LastRun FindLastRun(const std::string& folder) {
     return run;
   }
   std::vector<std::string> names;
-  for (const log_folder_platform::FileEntry& entry :
-       log_folder_platform::FindFiles(folder, LogHelper::kFilePrefix, LogHelper::kFileExtension)) {
+  for (const LogFileEntry& entry :
+       fs.FindFiles(folder, LogHelper::kFilePrefix, LogHelper::kFileExtension)) {
     names.push_back(entry.name);
   }
   const std::vector<std::string> files = NewestStartFiles(names);

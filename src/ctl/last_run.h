@@ -39,8 +39,10 @@ LastRun FindLastRunInText(std::string_view text);
 // by index. Picked from `names` (the folder's log files) as those of the newest start.
 std::vector<std::string> NewestStartFiles(const std::vector<std::string>& names);
 
-// Reads the log folder `folder` (empty: its path could not be built).
-LastRun FindLastRun(const std::string& folder);
+class LogFolderPlatform;
+
+// Reads the log folder `folder` (empty: its path could not be built) of `fs`.
+LastRun FindLastRun(LogFolderPlatform& fs, const std::string& folder);
 
 }  // namespace halvorn
 

@@ -7,6 +7,7 @@
 #include "ctl/halvornctl.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/mbn_platform.h"
+#include "util/log_folder_platform.h"
 
 int main(int argc, char** argv) {
   using namespace halvorn;
@@ -14,7 +15,8 @@ int main(int argc, char** argv) {
   // The modem is reached through the same helper as the service's; its account watcher is
   // never started.
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
-  const int code = RunHalvornCtl(args, std::cout, std::cerr, StatusChecksFor(modem), CtlSystem());
+  const CtlSystem system{ctl_platform::SystemCtlPlatform(), SystemLogFolderPlatform()};
+  const int code = RunHalvornCtl(args, std::cout, std::cerr, StatusChecksFor(modem), system);
   std::cout.flush();
   return code;
 }

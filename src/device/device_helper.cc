@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "device/device_platform.h"
+#include "util/little_endian.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
 
@@ -59,7 +60,7 @@ std::string FirstMultiSzString(std::span<const std::uint8_t> bytes) {
   std::wstring text;
   const std::size_t units = bytes.size() / 2;
   for (std::size_t i = 0; i < units; ++i) {
-    const auto unit = static_cast<std::uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+    const std::uint16_t unit = LoadLe16(bytes.data() + 2 * i);
     if (unit == 0) {
       if constexpr (sizeof(wchar_t) == 2) {
         return platform::WideToNarrow(text);

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <utility>
 
+#include "util/little_endian.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -198,10 +199,7 @@ bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
       LogHelper::Print(LogError, tag, "query response too short: %d bytes",
                        static_cast<std::uint32_t>(response.size()));
     } else {
-      const auto value = static_cast<std::int32_t>(static_cast<std::uint32_t>(response[0]) |
-                                                   static_cast<std::uint32_t>(response[1]) << 8 |
-                                                   static_cast<std::uint32_t>(response[2]) << 16 |
-                                                   static_cast<std::uint32_t>(response[3]) << 24);
+      const auto value = static_cast<std::int32_t>(LoadLe32(response.data()));
       *level = value;
       LogHelper::Print(LogInfo, tag, "query command complete. cfun mode = %d.", value);
       result = true;

@@ -1,16 +1,17 @@
 #include "service/event_log_records.h"
 
+#include "util/little_endian.h"
+
 namespace halvorn::service {
 
 namespace {
 
 std::uint32_t Read32(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint32_t>(b[at]) | static_cast<std::uint32_t>(b[at + 1]) << 8 |
-         static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
+  return LoadLe32(b, at);
 }
 
 std::uint16_t Read16(std::span<const std::uint8_t> b, std::size_t at) {
-  return static_cast<std::uint16_t>(b[at] | b[at + 1] << 8);
+  return LoadLe16(b, at);
 }
 
 // The source name of a record: UTF-16 from the end of the fixed part up to its zero, which

@@ -1,6 +1,8 @@
 #include "service/service_entry.h"
 
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
+#include "util/registry_platform.h"
 
 namespace halvorn::service {
 
@@ -14,7 +16,7 @@ std::uint32_t RunServiceProcess(EntryPlatform& platform,
                                 const char* build_date,
                                 const char* build_time) {
   platform.InstallCrashFilter();
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   LogHelper::Print(LogInfo, kTagMain, "Modem_ServiceMain Entry BUILD %s-%s", build_date,
                    build_time);
   platform.PrepareService();

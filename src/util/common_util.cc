@@ -5,9 +5,9 @@
 
 namespace halvorn::CommonUtil {
 
-void ReadAllLogRegValue() {
+void ReadAllLogRegValue(RegistryPlatform& registry) {
   LogHelper::TraceEnter("CommonUtil::ReadAllLogRegValue");
-  ReadDWORDRegValue(L"SOFTWARE\\Tessary Wireless Inc\\Logs", L"IsAll");
+  ReadDWORDRegValue(registry, L"SOFTWARE\\Tessary Wireless Inc\\Logs", L"IsAll");
   LogHelper::TraceLeave("CommonUtil::ReadAllLogRegValue");
 }
 

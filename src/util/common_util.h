@@ -3,6 +3,10 @@
 #ifndef HALVORN_UTIL_COMMON_UTIL_H_
 #define HALVORN_UTIL_COMMON_UTIL_H_
 
+namespace halvorn {
+class RegistryPlatform;
+}
+
 namespace halvorn::CommonUtil {
 
 // Restarts the installed service through the system's command interpreter: ends the
@@ -10,8 +14,8 @@ namespace halvorn::CommonUtil {
 // Reports only through the log; when it works, the calling process is ended by it.
 void RestartService();
 
-// Reads the "IsAll" logging switch (the value is not used yet).
-void ReadAllLogRegValue();
+// Reads the "IsAll" logging switch from `registry` (the value is not used yet).
+void ReadAllLogRegValue(RegistryPlatform& registry);
 
 }  // namespace halvorn::CommonUtil
 

@@ -87,29 +87,33 @@ std::string ForEachLevel(const std::string& folder, const std::string& root, Vis
   return visit(folder, true);
 }
 
-std::string Refusal(const std::string& level) {
-  const PathVerdict verdict = JudgeLogPath(log_folder_platform::GetPathFacts(level), true);
+std::string Refusal(LogFolderPlatform& fs, const std::string& level) {
+  const PathVerdict verdict = JudgeLogPath(fs.GetPathFacts(level), true);
   return verdict == PathVerdict::kAccept ? std::string() : level + " " + RefusalReason(verdict);
 }
 
 }  // namespace
 
-std::string MakeLogFolder(const std::string& folder, const std::string& root) {
-  return ForEachLevel(folder, root, [](const std::string& level, bool guarded) {
+std::string MakeLogFolder(LogFolderPlatform& fs,
+                          const std::string& folder,
+                          const std::string& root) {
+  return ForEachLevel(folder, root, [&fs](const std::string& level, bool guarded) {
     // Failures are ignored: the root's levels and levels that exist fail.
-    log_folder_platform::MakeLogFolderLevel(level);
-    return guarded ? Refusal(level) : std::string();
+    fs.MakeLogFolderLevel(level);
+    return guarded ? Refusal(fs, level) : std::string();
   });
 }
 
-std::string RefusedLogFolderLevel(const std::string& folder, const std::string& root) {
-  return ForEachLevel(folder, root, [](const std::string& level, bool guarded) {
-    return guarded ? Refusal(level) : std::string();
+std::string RefusedLogFolderLevel(LogFolderPlatform& fs,
+                                  const std::string& folder,
+                                  const std::string& root) {
+  return ForEachLevel(folder, root, [&fs](const std::string& level, bool guarded) {
+    return guarded ? Refusal(fs, level) : std::string();
   });
 }
 
-std::string RefusedLogFile(const std::string& path) {
-  const PathVerdict verdict = JudgeLogPath(log_folder_platform::GetPathFacts(path), false);
+std::string RefusedLogFile(LogFolderPlatform& fs, const std::string& path) {
+  const PathVerdict verdict = JudgeLogPath(fs.GetPathFacts(path), false);
   return verdict == PathVerdict::kAccept ? std::string() : path + " " + RefusalReason(verdict);
 }
 

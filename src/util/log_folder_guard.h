@@ -14,6 +14,8 @@
 
 namespace halvorn {
 
+class LogFolderPlatform;
+
 // Who owns an entry.
 enum class PathOwner {
   kUnknown,  // the owner could not be read
@@ -47,19 +49,23 @@ PathVerdict JudgeLogPath(const PathFacts& facts, bool folder);
 // Why an entry is refused, to follow its path in a line: "is a junction or symbolic link".
 const char* RefusalReason(PathVerdict verdict);
 
-// Makes every missing level of `folder`, each with the log folder's protection
+// Makes every missing level of `folder` on `fs`, each with the log folder's protection
 // (log_folder_platform.h), and checks each level below `root` (made or found) before it makes
 // the next one in it: nothing is made inside a refused level. Returns "<level> <reason>" for
 // the refused level, or empty when the folder is accepted.
-std::string MakeLogFolder(const std::string& folder, const std::string& root);
+std::string MakeLogFolder(LogFolderPlatform& fs,
+                          const std::string& folder,
+                          const std::string& root);
 
 // "<level> <reason>" for the first level of `folder` that is refused, checked from the top:
 // every level below `root` when the folder lies below it, else the folder alone. Empty when
 // every level is accepted.
-std::string RefusedLogFolderLevel(const std::string& folder, const std::string& root);
+std::string RefusedLogFolderLevel(LogFolderPlatform& fs,
+                                  const std::string& folder,
+                                  const std::string& root);
 
 // "<path> <reason>" when the log file `path` is refused, else empty.
-std::string RefusedLogFile(const std::string& path);
+std::string RefusedLogFile(LogFolderPlatform& fs, const std::string& path);
 
 }  // namespace halvorn
 

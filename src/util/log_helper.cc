@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <functional>
 #include <future>
 #include <thread>
 #include <utility>
@@ -29,8 +30,8 @@ std::string ThreadIdText() {
   return buf;
 }
 
-void RunFolderCleanup() {
-  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(LogHelper::BuildLogFolderPath());
+void RunFolderCleanup(LogFolderPlatform& fs) {
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(fs, LogHelper::BuildLogFolderPath());
 }
 
 }  // namespace
@@ -113,7 +114,7 @@ std::string LogHelper::CurrentLogFilePath() {
   return self.state_ == State::kRunning ? self.current_file_ : std::string();
 }
 
-void LogHelper::InitLogger() {
+void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
   LogHelper& self = GetInstance();
   {
     std::lock_guard<std::mutex> lock(self.state_lock_);
@@ -127,9 +128,9 @@ void LogHelper::InitLogger() {
     } else {
       // A level or a file that another account could have put in place is not written to
       // (log_folder_guard.h); the cleanup refuses the same folder.
-      const std::string refused_level = MakeLogFolder(folder, platform::ProgramDataFolder());
+      const std::string refused_level = MakeLogFolder(fs, folder, platform::ProgramDataFolder());
       path = folder + platform::kPathSeparator + BuildLogFileName(platform::LocalTimeNow());
-      const std::string refused_file = refused_level.empty() ? RefusedLogFile(path) : "";
+      const std::string refused_file = refused_level.empty() ? RefusedLogFile(fs, path) : "";
       if (path.size() >= kPathBufferSize) {
         std::fprintf(stderr, "halvorn: log file path too long; logging is off\n");
         path.clear();
@@ -172,7 +173,7 @@ void LogHelper::InitLogger() {
 
         // The IsAll switch is read with the level off: these lines never reach the file.
         logger->set_level(spdlog::level::off);
-        CommonUtil::ReadAllLogRegValue();
+        CommonUtil::ReadAllLogRegValue(registry);
         logger->set_level(spdlog::level::trace);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "halvorn: cannot open log file %s: %s; logging is off\n", path.c_str(),
@@ -183,9 +184,9 @@ void LogHelper::InitLogger() {
   }
   // The cleanup runs on a thread of its own while start-up waits for it.
   try {
-    std::async(std::launch::async, RunFolderCleanup).wait();
+    std::async(std::launch::async, RunFolderCleanup, std::ref(fs)).wait();
   } catch (const std::exception&) {
-    RunFolderCleanup();  // no thread could be started: run it here
+    RunFolderCleanup(fs);  // no thread could be started: run it here
   }
 }
 

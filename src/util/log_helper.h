@@ -33,6 +33,9 @@ class logger;
 
 namespace halvorn {
 
+class LogFolderPlatform;
+class RegistryPlatform;
+
 inline constexpr unsigned LogError = 1;
 inline constexpr unsigned LogInfo = 2;
 inline constexpr unsigned LogWarn = 3;
@@ -95,7 +98,10 @@ class LogHelper {
   // A level of the folder or the log file that another account could have put in place (a
   // link, another owner, a folder others may write: log_folder_guard.h) is refused the same
   // way, with its reason; the cleanup then leaves that folder alone too.
-  static void InitLogger();
+  // `registry` serves the logging switches, `folder` the folder's making and trim; both must
+  // outlive the call (the system's in a program: SystemRegistryPlatform() and
+  // SystemLogFolderPlatform()).
+  static void InitLogger(RegistryPlatform& registry, LogFolderPlatform& folder);
 
   template <class... Args>
   static void Print(unsigned code, const char* tag, const char* format, const Args&... args) {
@@ -111,7 +117,7 @@ class LogHelper {
   static void Shutdown();
 
   // Trims the log folder at start-up (oldest first, below 100 MiB and one day).
-  static void DeleteFileWhileExceedMaxSizeAndTime(const std::string& folder);
+  static void DeleteFileWhileExceedMaxSizeAndTime(LogFolderPlatform& fs, const std::string& folder);
 
   // "<programdata>\Tessary Wireless Inc\Brevane\VK20T" with this build's separator; empty
   // when the program-data folder is unknown or the path does not fit 260 characters.

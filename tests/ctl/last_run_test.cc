@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 
 namespace halvorn {
 namespace {
@@ -126,13 +127,13 @@ class LastRunFolderTest : public ::testing::Test {
 };
 
 TEST_F(LastRunFolderTest, MissingFolderAndEmptyFolder) {
-  EXPECT_EQ(FindLastRun("").status, LastRun::Status::kNoFolder);
+  EXPECT_EQ(FindLastRun(SystemLogFolderPlatform(), "").status, LastRun::Status::kNoFolder);
   const std::string missing = (dir_.path() / "VK20T").string();
-  LastRun run = FindLastRun(missing);
+  LastRun run = FindLastRun(SystemLogFolderPlatform(), missing);
   EXPECT_EQ(run.status, LastRun::Status::kNoFolder);
   EXPECT_EQ(run.folder, missing);
   Write("notes.txt", "x");
-  run = FindLastRun(dir_.path().string());
+  run = FindLastRun(SystemLogFolderPlatform(), dir_.path().string());
   EXPECT_EQ(run.status, LastRun::Status::kNoLogFile);
 }
 
@@ -144,7 +145,7 @@ TEST_F(LastRunFolderTest, NewestFileThenItsRotatedFiles) {
   Write(kNew1, run_b);
   // The file being written holds no finished run yet: its last line is cut.
   Write(kNew, "2026-12-10 09:10:00.000 00001a2b h : + CTaskAuthModule::do");
-  LastRun run = FindLastRun(dir_.path().string());
+  LastRun run = FindLastRun(SystemLogFolderPlatform(), dir_.path().string());
   EXPECT_EQ(run.status, LastRun::Status::kFound);
   EXPECT_EQ(run.outcome, AuthOutcome::kLevelSet);
   EXPECT_EQ(run.log_file, kNew1);
@@ -152,7 +153,7 @@ TEST_F(LastRunFolderTest, NewestFileThenItsRotatedFiles) {
 
   // No finished run in any file of the newest start: the older start does not stand in.
   Write(kNew1, "");
-  run = FindLastRun(dir_.path().string());
+  run = FindLastRun(SystemLogFolderPlatform(), dir_.path().string());
   EXPECT_EQ(run.status, LastRun::Status::kNoRun);
   EXPECT_EQ(run.log_file, kNew);
   EXPECT_FALSE(run.outcome.has_value());

@@ -8,7 +8,9 @@
 #include <regex>
 #include <sstream>
 
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
+#include "util/registry_platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -71,7 +73,7 @@ TempDir::~TempDir() {
 LogCapture::LogCapture() {
   LogHelper::Shutdown();
   SetEnv("programdata", dir_.path().string());
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
 }
 
 LogCapture::~LogCapture() {

@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
+#include "util/registry_platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -75,7 +77,7 @@ class LogFolderCleanupTest : public ::testing::Test {
   // Runs the cleanup on `folder` with the facade logging into its own capture folder.
   std::vector<std::string> Run(const fs::path& folder) {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder.string());
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), folder.string());
     return capture.Lines();
   }
 
@@ -241,7 +243,7 @@ TEST_F(LogFolderCleanupTest, TheFileBeingWrittenIsNeverDeleted) {
   // A big file dated in the future sorts after the current file: the walk reaches the
   // current file with the folder still over the limit.
   MakeFile(folder / Name(1), 150 * kMiB, -600);
-  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder.string());
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), folder.string());
   LogHelper::Print(LogInfo, "t", "still writing");
   auto lines = capture.Lines();
   EXPECT_TRUE(fs::exists(current));
@@ -255,7 +257,7 @@ TEST_F(LogFolderCleanupTest, StartUpTrimsTheLogFolder) {
   fs::create_directories(folder);
   MakeFile(folder / Name(1), 1024, 2 * 86400);
   testing::SetEnv("programdata", dir_.path().string());
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   LogHelper::Shutdown();
   EXPECT_FALSE(fs::exists(folder / Name(1)));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
@@ -68,7 +69,7 @@ TEST(LogFolderProtectionTest, CleanupLeavesALinkedFolderAlone) {
   std::vector<std::string> lines;
   {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(link.string());
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), link.string());
     lines = capture.Lines();
   }
   const std::string sep(1, platform::kPathSeparator);
@@ -91,7 +92,8 @@ TEST(LogFolderProtectionTest, CleanupLeavesAFolderBelowALinkedLevelAlone) {
   fs::create_directory_symlink(outside.path(), LogFolderLevels(root.path())[0], ec);
   ASSERT_FALSE(ec) << "cannot make a directory link: " << ec.message();
   testing::SetEnv("programdata", root.path().string());
-  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(Text(LogFolderLevels(root.path())[2]));
+  LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(),
+                                                 Text(LogFolderLevels(root.path())[2]));
   EXPECT_TRUE(fs::exists(behind / kOldLog));
 }
 
@@ -106,7 +108,7 @@ TEST(LogFolderProtectionTest, CleanupNeitherDeletesNorFollowsALinkedFile) {
   std::vector<std::string> lines;
   {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(dir.path().string());
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), dir.path().string());
     lines = capture.Lines();
   }
   // Not even counted: only the check-path line stands between the trace lines.

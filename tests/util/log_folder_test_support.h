@@ -13,7 +13,9 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
+#include "util/registry_platform.h"
 
 namespace halvorn::testing {
 
@@ -38,7 +40,7 @@ inline std::vector<std::filesystem::path> LogFolderLevels(const std::filesystem:
 inline std::string StartUpLogging(const std::string& root, bool* logging) {
   SetEnv("programdata", root);
   ::testing::internal::CaptureStderr();
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   *logging = !LogHelper::CurrentLogFilePath().empty();
   LogHelper::Print(LogInfo, "t", "a line for the log");
   LogHelper::Shutdown();

@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/platform.h"
+#include "util/registry_platform.h"
 
 namespace halvorn {
 namespace {
@@ -176,12 +178,12 @@ TEST(LogHelperTest, FileNameFromLocalTime) {
 TEST(LogHelperTest, SecondStartInTheSameSecondAppends) {
   testing::TempDir dir;
   testing::SetEnv("programdata", dir.path().string());
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   LogHelper::Print(LogInfo, "t", "first run");
   const std::string first = LogHelper::CurrentLogFilePath();
   LogHelper::Shutdown();
   std::ofstream(first, std::ios::app | std::ios::binary).flush();
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   const std::string second = LogHelper::CurrentLogFilePath();
   LogHelper::Print(LogInfo, "t", "second run");
   LogHelper::Shutdown();
@@ -356,7 +358,7 @@ TEST(LogHelperTest, UnusableFolderLeavesLoggingOffWithoutHarm) {
   // A regular file where the company folder would go: no level below it can be made.
   std::ofstream(dir.path() / LogHelper::kCompanyFolder) << "not a folder";
   testing::SetEnv("programdata", dir.path().string());
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   EXPECT_EQ(LogHelper::CurrentLogFilePath(), "");
   LogHelper::Print(LogInfo, "t", "goes nowhere");
   LogHelper::TraceEnter("t");
@@ -367,7 +369,7 @@ TEST(LogHelperTest, OverlongFolderPathIsRefusedNotCut) {
   testing::TempDir dir;
   testing::SetEnv("programdata", (dir.path() / std::string(240, 'p')).string());
   EXPECT_EQ(LogHelper::BuildLogFolderPath(), "");
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   EXPECT_EQ(LogHelper::CurrentLogFilePath(), "");
   LogHelper::Shutdown();
 }

@@ -18,6 +18,7 @@
 
 #include "support/log_capture.h"
 #include "util/platform.h"
+#include "util/registry_platform.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -115,7 +116,7 @@ struct Read {
 
 Read ReadValue(const std::string& sub_key, const std::string& name) {
   testing::LogCapture capture;
-  int value = ReadDWORDRegValue(platform::NarrowToWide(sub_key).c_str(),
+  int value = ReadDWORDRegValue(SystemRegistryPlatform(), platform::NarrowToWide(sub_key).c_str(),
                                 platform::NarrowToWide(name).c_str());
   return {value, capture.Lines()};
 }

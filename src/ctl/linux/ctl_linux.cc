@@ -49,7 +49,7 @@ ServiceFacts Unknown(const std::string& why) {
 
 }  // namespace
 
-ServiceFacts QueryService() {
+static ServiceFacts AskServiceManager() {
   sd_bus* raw = nullptr;
   int r = sd_bus_open_system(&raw);
   if (r < 0) {
@@ -104,11 +104,26 @@ ServiceFacts QueryService() {
   return facts;
 }
 
-std::string PrivilegeProblem() {
+static std::string ProcessPrivilegeProblem() {
   if (::geteuid() != 0) {
     return "must run as root to read the firmware tables and the registry file";
   }
   return {};
+}
+
+namespace {
+
+class SystemCtl final : public CtlPlatform {
+ public:
+  ServiceFacts QueryService() override { return AskServiceManager(); }
+  std::string PrivilegeProblem() override { return ProcessPrivilegeProblem(); }
+};
+
+}  // namespace
+
+CtlPlatform& SystemCtlPlatform() {
+  static SystemCtl platform;
+  return platform;
 }
 
 }  // namespace halvorn::ctl_platform

@@ -61,7 +61,7 @@ const char* StateName(DWORD state) {
 
 }  // namespace
 
-ServiceFacts QueryService() {
+static ServiceFacts AskServiceManager() {
   ScopedScHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   if (manager.get() == nullptr) {
     return Unknown("OpenSCManager", ::GetLastError());
@@ -104,8 +104,23 @@ ServiceFacts QueryService() {
   return facts;
 }
 
-std::string PrivilegeProblem() {
+static std::string ProcessPrivilegeProblem() {
   return {};
+}
+
+namespace {
+
+class SystemCtl final : public CtlPlatform {
+ public:
+  ServiceFacts QueryService() override { return AskServiceManager(); }
+  std::string PrivilegeProblem() override { return ProcessPrivilegeProblem(); }
+};
+
+}  // namespace
+
+CtlPlatform& SystemCtlPlatform() {
+  static SystemCtl platform;
+  return platform;
 }
 
 }  // namespace halvorn::ctl_platform

@@ -14,6 +14,7 @@
 
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/udev_account_watcher.h"
+#include "util/little_endian.h"
 
 namespace halvorn::mbn_linux {
 
@@ -27,11 +28,6 @@ using mbn_platform::ServiceId;
 // header (total, current), service id, command id, status, information buffer length.
 constexpr std::size_t kDoneStatusOffset = 40;
 constexpr std::size_t kDoneHeaderLength = 48;
-
-std::uint32_t ReadLe32(const std::uint8_t* bytes) {
-  return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
-         static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
-}
 
 bool ProxyWanted() {
   const char* value = std::getenv(kProxyVariable);
@@ -198,7 +194,7 @@ bool ReadDone(MbimMessage* message,
       mbim_message_command_done_get_cid(message) != state.cid) {
     return false;
   }
-  *status_code = ReadLe32(raw + kDoneStatusOffset);
+  *status_code = LoadLe32(raw + kDoneStatusOffset);
   guint32 info_length = 0;
   const guint8* info = mbim_message_command_done_get_raw_information_buffer(message, &info_length);
   if (info != nullptr) {

@@ -10,7 +10,11 @@
 #include "util/linux/scoped_fd.h"
 #include "util/log_folder_platform.h"
 
-namespace halvorn::log_folder_platform {
+namespace halvorn {
+
+namespace {
+// The operations, each on its own; SystemLogFolderPlatform() below binds them.
+namespace op {
 
 namespace {
 struct DirCloser {
@@ -19,10 +23,10 @@ struct DirCloser {
 constexpr std::int64_t kSecondsFrom1601To1970 = 11644473600;
 }  // namespace
 
-std::vector<FileEntry> FindFiles(const std::string& folder,
-                                 const std::string& prefix,
-                                 const std::string& suffix) {
-  std::vector<FileEntry> files;
+std::vector<LogFileEntry> FindFiles(const std::string& folder,
+                                    const std::string& prefix,
+                                    const std::string& suffix) {
+  std::vector<LogFileEntry> files;
   std::unique_ptr<DIR, DirCloser> dir(::opendir(folder.c_str()));
   if (!dir) {
     return files;
@@ -39,7 +43,7 @@ std::vector<FileEntry> FindFiles(const std::string& folder,
     if (::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
       continue;
     }
-    FileEntry file;
+    LogFileEntry file;
     file.name = std::move(name);
     file.size = static_cast<std::uint64_t>(st.st_size);
     file.last_write =
@@ -85,4 +89,26 @@ std::int64_t NowUnixSeconds() {
   return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-}  // namespace halvorn::log_folder_platform
+}  // namespace op
+
+class SystemLogFolder final : public LogFolderPlatform {
+ public:
+  std::vector<LogFileEntry> FindFiles(const std::string& folder,
+                                      const std::string& prefix,
+                                      const std::string& suffix) override {
+    return op::FindFiles(folder, prefix, suffix);
+  }
+  bool RemoveFile(const std::string& path) override { return op::RemoveFile(path); }
+  PathFacts GetPathFacts(const std::string& path) override { return op::GetPathFacts(path); }
+  bool MakeLogFolderLevel(const std::string& path) override { return op::MakeLogFolderLevel(path); }
+  std::int64_t NowUnixSeconds() override { return op::NowUnixSeconds(); }
+};
+
+}  // namespace
+
+LogFolderPlatform& SystemLogFolderPlatform() {
+  static SystemLogFolder platform;
+  return platform;
+}
+
+}  // namespace halvorn

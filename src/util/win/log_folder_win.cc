@@ -11,7 +11,11 @@
 #include "util/platform.h"
 #include "util/win/scoped_handle.h"
 
-namespace halvorn::log_folder_platform {
+namespace halvorn {
+
+namespace {
+// The operations, each on its own; SystemLogFolderPlatform() below binds them.
+namespace op {
 
 namespace {
 
@@ -58,10 +62,10 @@ PathOwner OwnerKind(PSID owner) {
 
 }  // namespace
 
-std::vector<FileEntry> FindFiles(const std::string& folder,
-                                 const std::string& prefix,
-                                 const std::string& suffix) {
-  std::vector<FileEntry> files;
+std::vector<LogFileEntry> FindFiles(const std::string& folder,
+                                    const std::string& prefix,
+                                    const std::string& suffix) {
+  std::vector<LogFileEntry> files;
   const std::string pattern = folder + "\\" + prefix + "*" + suffix;
   WIN32_FIND_DATAA data{};
   win::ScopedFindHandle find(::FindFirstFileA(pattern.c_str(), &data));
@@ -81,7 +85,7 @@ std::vector<FileEntry> FindFiles(const std::string& folder,
         name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
       continue;
     }
-    FileEntry file;
+    LogFileEntry file;
     file.name = std::move(name);
     file.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
     file.last_write = static_cast<std::int64_t>(
@@ -143,4 +147,26 @@ std::int64_t NowUnixSeconds() {
   return static_cast<std::int64_t>(std::time(nullptr));
 }
 
-}  // namespace halvorn::log_folder_platform
+}  // namespace op
+
+class SystemLogFolder final : public LogFolderPlatform {
+ public:
+  std::vector<LogFileEntry> FindFiles(const std::string& folder,
+                                      const std::string& prefix,
+                                      const std::string& suffix) override {
+    return op::FindFiles(folder, prefix, suffix);
+  }
+  bool RemoveFile(const std::string& path) override { return op::RemoveFile(path); }
+  PathFacts GetPathFacts(const std::string& path) override { return op::GetPathFacts(path); }
+  bool MakeLogFolderLevel(const std::string& path) override { return op::MakeLogFolderLevel(path); }
+  std::int64_t NowUnixSeconds() override { return op::NowUnixSeconds(); }
+};
+
+}  // namespace
+
+LogFolderPlatform& SystemLogFolderPlatform() {
+  static SystemLogFolder platform;
+  return platform;
+}
+
+}  // namespace halvorn

@@ -3,45 +3,67 @@
 #include "util/registry_platform.h"
 #include "util/win/scoped_handle.h"
 
-namespace halvorn::registry_platform {
+namespace halvorn {
 
 namespace {
 
-class WinKey final : public Key {
+OsStatus StatusOf(LSTATUS status) {
+  switch (status) {
+    case ERROR_SUCCESS:
+      return OsStatus::Ok();
+    case ERROR_FILE_NOT_FOUND:
+      return OsStatus::Of(OsOutcome::kNotFound);
+    case ERROR_MORE_DATA:
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
+    case ERROR_ACCESS_DENIED:
+      return OsStatus::Of(OsOutcome::kAccessDenied);
+    case ERROR_BADDB:
+      return OsStatus::Of(OsOutcome::kDamaged);
+    default:
+      return OsStatus::Other(static_cast<std::uint32_t>(status));
+  }
+}
+
+class WinKey final : public RegistryKey {
  public:
   explicit WinKey(HKEY key) : key_(key) {}
   WinKey(const WinKey&) = delete;
   WinKey& operator=(const WinKey&) = delete;
 
-  long Query(const std::wstring& name,
-             std::uint32_t* type,
-             std::uint8_t* data,
-             std::uint32_t* size) override {
+  OsStatus Query(const std::wstring& name,
+                 std::uint32_t* type,
+                 std::uint8_t* data,
+                 std::uint32_t* size) override {
     DWORD t = *type;
     DWORD s = *size;
-    LSTATUS status = ::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &t, data, &s);
+    const LSTATUS status = ::RegQueryValueExW(key_.get(), name.c_str(), nullptr, &t, data, &s);
     *type = t;
     *size = s;
-    // The registry functions return their error instead of setting the thread's last error;
-    // keep it there as well so that the logged code is this call's.
-    ::SetLastError(static_cast<DWORD>(status));
-    return status;
+    return StatusOf(status);
   }
 
  private:
   win::ScopedRegKey key_;
 };
 
+class WinRegistry final : public RegistryPlatform {
+ public:
+  OsStatus OpenLocalMachineKey(const std::wstring& sub_key,
+                               std::unique_ptr<RegistryKey>* key) override {
+    HKEY raw = nullptr;
+    const LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sub_key.c_str(), 0, KEY_READ, &raw);
+    if (status == ERROR_SUCCESS) {
+      *key = std::make_unique<WinKey>(raw);
+    }
+    return StatusOf(status);
+  }
+};
+
 }  // namespace
 
-long OpenLocalMachineKey(const std::wstring& sub_key, std::unique_ptr<Key>* key) {
-  HKEY raw = nullptr;
-  LSTATUS status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, sub_key.c_str(), 0, KEY_READ, &raw);
-  ::SetLastError(static_cast<DWORD>(status));
-  if (status == ERROR_SUCCESS) {
-    *key = std::make_unique<WinKey>(raw);
-  }
-  return status;
+RegistryPlatform& SystemRegistryPlatform() {
+  static WinRegistry registry;
+  return registry;
 }
 
-}  // namespace halvorn::registry_platform
+}  // namespace halvorn

@@ -34,6 +34,7 @@
 #include "auth/auth_module_job.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
+#include "ctl/fake_ctl_platform.h"
 #include "ctl/halvornctl.h"
 #include "device/device_platform.h"
 #include "device/win/stand_in_adapters.h"
@@ -44,6 +45,7 @@
 #include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -358,11 +360,9 @@ TEST_P(AuthEndToEndWinTest, StatusToolAfterTheRun) {
   ASSERT_NO_FATAL_FAILURE(RunOn(c, [&](mbn_platform::Runtime& runtime) {
     folder_before = folder_content();
     CMbnWinRtHelper modem(runtime, nullptr);
-    CtlSystem system;
-    system.queryService = [] {
-      return ctl_platform::ServiceFacts{ctl_platform::ServiceState::kRunning, "SERVICE_RUNNING",
-                                        4242};
-    };
+    testing::FakeCtlPlatform ctl;
+    ctl.service = {ctl_platform::ServiceState::kRunning, "SERVICE_RUNNING", 4242};
+    const CtlSystem system{ctl, SystemLogFolderPlatform()};
     std::ostringstream out;
     std::ostringstream err;
     tool_text_code = RunHalvornCtl({"status"}, out, err, StatusChecksFor(modem), system);

@@ -38,7 +38,7 @@ class CtlSystemdTest : public testing::SystemdMockTest {
 
 TEST_F(CtlSystemdTest, UnitNotInstalled) {
   MarkCalls();
-  const ServiceFacts facts = ctl_platform::QueryService();
+  const ServiceFacts facts = ctl_platform::SystemCtlPlatform().QueryService();
   EXPECT_EQ(facts.state, ServiceState::kNotInstalled);
   EXPECT_EQ(facts.detail, "no such unit");
   EXPECT_EQ(facts.process_id, 0u);
@@ -70,7 +70,7 @@ TEST_F(CtlSystemdTest, UnitStates) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.active);
     ASSERT_NO_FATAL_FAILURE(SetState(c.active, c.sub, c.pid));
-    const ServiceFacts facts = ctl_platform::QueryService();
+    const ServiceFacts facts = ctl_platform::SystemCtlPlatform().QueryService();
     EXPECT_EQ(facts.state, c.state);
     EXPECT_EQ(facts.detail, c.detail);
     EXPECT_EQ(facts.process_id, c.pid);
@@ -79,7 +79,7 @@ TEST_F(CtlSystemdTest, UnitStates) {
 
 TEST_F(CtlSystemdTest, UnreachableBusOrSystemd) {
   testing::SetEnv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + (dir_.path() / "absent").string());
-  ServiceFacts facts = ctl_platform::QueryService();
+  ServiceFacts facts = ctl_platform::SystemCtlPlatform().QueryService();
   EXPECT_EQ(facts.state, ServiceState::kUnknown);
   EXPECT_EQ(facts.detail, "the system bus cannot be reached: No such file or directory");
 
@@ -89,7 +89,7 @@ TEST_F(CtlSystemdTest, UnreachableBusOrSystemd) {
                                    testing::kSystemdManager, "LoadUnit", "s", "o",
                                    "raise dbus.exceptions.DBusException('no', "
                                    "name='org.freedesktop.DBus.Error.AccessDenied')"));
-  facts = ctl_platform::QueryService();
+  facts = ctl_platform::SystemCtlPlatform().QueryService();
   EXPECT_EQ(facts.state, ServiceState::kUnknown);
   EXPECT_THAT(facts.detail, HasSubstr("systemd cannot be asked: no"));
 }

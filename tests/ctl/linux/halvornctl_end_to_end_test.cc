@@ -22,12 +22,14 @@
 
 #include "auth/auth_outcome.h"
 #include "auth/linux/simulated_laptop.h"
+#include "ctl/fake_ctl_platform.h"
 #include "ctl/halvornctl.h"
 #include "ctl/json_schema_check.h"
 #include "mbn/mbn_helper.h"
 #include "service/auth_module_wiring.h"
 #include "subprocess.h"
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
 
 namespace halvorn {
@@ -176,7 +178,8 @@ class HalvornCtlEndToEndTest : public SimulatedLaptopTest {
     EXPECT_TRUE(check.valid) << check.report << "\n" << text;
   }
 
-  CtlSystem system_;
+  testing::FakeCtlPlatform ctl_;
+  CtlSystem system_{ctl_, SystemLogFolderPlatform()};
   std::vector<std::string> job_lines_;
   std::string out_;
   std::string err_;
@@ -197,7 +200,7 @@ TEST_P(HalvornCtlOutcomeTest, VerdictMatchesTheJobsOutcome) {
   const auto log_before = FolderContent(capture.root());
   const std::int32_t level_after_job = simulator_->level();
   const std::size_t job_commands = simulator_->VendorCommands().size();
-  system_.queryService = &Running;
+  ctl_.service = Running();
 
   // Text.
   EXPECT_EQ(RunTool({"status"}), c.exit_code) << out_ << err_;
@@ -258,9 +261,7 @@ TEST_F(HalvornCtlEndToEndTest, StoppedServiceWithoutLogFolderIsTheBlocker) {
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone}));
   testing::TempDir programdata;
   testing::SetEnv("programdata", programdata.path().string());
-  system_.queryService = [] {
-    return ctl_platform::ServiceFacts{ctl_platform::ServiceState::kStopped, "inactive (dead)", 0};
-  };
+  ctl_.service = {ctl_platform::ServiceState::kStopped, "inactive (dead)", 0};
 
   EXPECT_EQ(RunTool({"status"}), 1);
   EXPECT_EQ(VerdictLine(), std::string(kVerdictLabel) +
@@ -291,7 +292,7 @@ TEST_F(HalvornCtlEndToEndTest, LogCutInTheMiddleOfALine) {
   }
   ASSERT_EQ(files.size(), 1u);
   std::ofstream(files[0], std::ios::binary | std::ios::app) << "2026-12-10 10:00:00.000 0000abcd";
-  system_.queryService = &Running;
+  ctl_.service = Running();
 
   EXPECT_EQ(RunTool({"status"}), 0);
   EXPECT_THAT(out_, HasSubstr("level-is-one (\"MBIM FUN 1!\") in " + files[0].filename().string() +

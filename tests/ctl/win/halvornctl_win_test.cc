@@ -60,18 +60,18 @@ class InstalledService {
 };
 
 TEST(HalvornCtlWinServiceTest, NotInstalledThenInstalledAndStopped) {
-  ctl_platform::ServiceFacts facts = ctl_platform::QueryService();
+  ctl_platform::ServiceFacts facts = ctl_platform::SystemCtlPlatform().QueryService();
   EXPECT_EQ(facts.state, ServiceState::kNotInstalled) << facts.detail;
   {
     InstalledService service;
     ASSERT_TRUE(service.ok()) << ::GetLastError();
-    facts = ctl_platform::QueryService();
+    facts = ctl_platform::SystemCtlPlatform().QueryService();
     EXPECT_EQ(facts.state, ServiceState::kStopped);
     EXPECT_EQ(facts.detail, "SERVICE_STOPPED");
     EXPECT_EQ(facts.process_id, 0u);
   }
-  EXPECT_EQ(ctl_platform::QueryService().state, ServiceState::kNotInstalled);
-  EXPECT_EQ(ctl_platform::PrivilegeProblem(), "");
+  EXPECT_EQ(ctl_platform::SystemCtlPlatform().QueryService().state, ServiceState::kNotInstalled);
+  EXPECT_EQ(ctl_platform::SystemCtlPlatform().PrivilegeProblem(), "");
 }
 
 struct ProgramRun {

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 
@@ -81,7 +82,7 @@ TEST(LogFolderOwnerTest, CleanupKeepsAFileOfAnotherAccount) {
   std::vector<std::string> lines;
   {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(dir.path().string());
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), dir.path().string());
     lines = capture.Lines();
   }
   EXPECT_TRUE(fs::exists(file));

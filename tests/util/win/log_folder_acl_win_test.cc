@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_helper.h"
+#include "util/registry_platform.h"
 
 namespace halvorn {
 namespace {
@@ -108,7 +110,7 @@ TEST(LogFolderAclWinTest, StartUpGivesEveryLevelItsOwnProtectedList) {
   }
   TempDir root;
   testing::SetEnv("programdata", root.path().string());
-  LogHelper::InitLogger();
+  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
   const std::string file = LogHelper::CurrentLogFilePath();
   LogHelper::Print(LogInfo, "t", "a line for the log");
   LogHelper::Shutdown();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "support/log_capture.h"
+#include "util/log_folder_platform.h"
 #include "util/log_folder_test_support.h"
 #include "util/log_helper.h"
 
@@ -61,7 +62,7 @@ TEST_F(LogFolderLinkWinTest, CleanupLeavesALinkedFolderAlone) {
   std::vector<std::string> lines;
   {
     LogCapture capture;
-    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(folder);
+    LogHelper::DeleteFileWhileExceedMaxSizeAndTime(SystemLogFolderPlatform(), folder);
     lines = capture.Lines();
   }
   EXPECT_THAT(

@@ -1,13 +1,19 @@
-#include "util/linux/registry_file.h"
+#include "util/registry_text.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "util/platform.h"
 #include "util/registry_platform.h"
+#include "util/utf16le.h"
 
-namespace halvorn::registry_platform {
+namespace halvorn::registry_text {
+
+using registry_platform::kRegBinary;
+using registry_platform::kRegDword;
+using registry_platform::kRegSz;
 
 std::string Lower(std::string s) {
   for (char& c : s) {
@@ -21,29 +27,16 @@ std::string Lower(std::string s) {
 namespace {
 
 // UTF-16LE (regedit's export encoding, with its byte-order mark) or UTF-8 to UTF-8.
-std::string Decode(const std::string& raw) {
+std::string Decode(std::string_view raw) {
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
       static_cast<unsigned char>(raw[1]) == 0xFE) {
-    std::wstring wide;
-    for (std::size_t i = 2; i + 1 < raw.size(); i += 2) {
-      auto unit = static_cast<std::uint32_t>(static_cast<unsigned char>(raw[i]) |
-                                             (static_cast<unsigned char>(raw[i + 1]) << 8));
-      if (unit >= 0xD800 && unit <= 0xDBFF && i + 3 < raw.size()) {
-        auto low = static_cast<std::uint32_t>(static_cast<unsigned char>(raw[i + 2]) |
-                                              (static_cast<unsigned char>(raw[i + 3]) << 8));
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          unit = 0x10000 + ((unit - 0xD800) << 10) + (low - 0xDC00);
-          i += 2;
-        }
-      }
-      wide.push_back(static_cast<wchar_t>(unit));
-    }
-    return platform::WideToNarrow(wide);
+    const auto* units = reinterpret_cast<const std::uint8_t*>(raw.data()) + 2;
+    return platform::WideToNarrow(WideFromUtf16Le({units, raw.size() - 2}));
   }
-  if (raw.size() >= 3 && raw.compare(0, 3, "\xEF\xBB\xBF") == 0) {
-    return raw.substr(3);
+  if (raw.substr(0, 3) == "\xEF\xBB\xBF") {
+    return std::string(raw.substr(3));
   }
-  return raw;
+  return std::string(raw);
 }
 
 // Logical lines: CR removed, lines ending in a backslash joined with the next one (the
@@ -140,12 +133,8 @@ std::optional<Value> ParseData(const std::string& s, bool* deletion) {
       return std::nullopt;
     }
     v.type = kRegSz;
-    std::wstring wide = platform::NarrowToWide(*text);
-    for (wchar_t wc : wide) {  // stored as UTF-16LE with its terminator, as the registry does
-      auto c = static_cast<std::uint32_t>(wc);
-      v.data.push_back(static_cast<std::uint8_t>(c & 0xFF));
-      v.data.push_back(static_cast<std::uint8_t>((c >> 8) & 0xFF));
-    }
+    // Stored as UTF-16LE with its terminator, as the registry does.
+    AppendUtf16Le(platform::NarrowToWide(*text), &v.data);
     v.data.push_back(0);
     v.data.push_back(0);
     return v;
@@ -310,8 +299,22 @@ std::optional<Keys> Parse(const std::string& text) {
 
 }  // namespace
 
-std::optional<Keys> ParseRegistryFile(const std::string& raw) {
+std::optional<Keys> ParseRegistryText(std::string_view raw) {
   return Parse(Decode(raw));
 }
 
-}  // namespace halvorn::registry_platform
+const Values* FindKey(const Keys& keys, std::string_view sub_key) {
+  std::string wanted = Lower(std::string(sub_key));
+  while (!wanted.empty() && wanted.back() == '\\') {
+    wanted.pop_back();
+  }
+  const auto it = keys.find(wanted);
+  return it == keys.end() ? nullptr : &it->second;
+}
+
+const Value* FindValue(const Values& values, std::string_view name) {
+  const auto it = values.find(Lower(std::string(name)));
+  return it == values.end() ? nullptr : &it->second;
+}
+
+}  // namespace halvorn::registry_text
