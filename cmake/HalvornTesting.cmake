@@ -1,5 +1,30 @@
 include(GoogleTest)
 
+# The labels a test may carry (ctest -L/-LE, scripts/test.sh LABELS=/EXCLUDE_LABELS=):
+#   unit         portable logic over fakes or canned input
+#   integration  a real peer (Wine, umockdev, D-Bus, the MBIM simulator, the file system)
+#   root         needs root (chown, registry-file ownership, mount namespaces, mbim-proxy)
+#   slow         waits on real time on purpose
+#   wine, dbus   the peer it needs
+set(HALVORN_TEST_LABELS unit integration root slow wine dbus)
+# "root" for a test that needs root on Linux only (there the registry file counts only when
+# root owns it; Wine's registry needs no such owner).
+if(WIN32)
+  set(HALVORN_LINUX_ROOT "")
+else()
+  set(HALVORN_LINUX_ROOT root)
+endif()
+
+# Fails the configure on a label outside the list above (a misspelt label would silently
+# leave a test out of a label selection).
+function(halvorn_check_test_labels name)
+  foreach(label ${ARGN})
+    if(NOT label IN_LIST HALVORN_TEST_LABELS)
+      message(FATAL_ERROR "test ${name}: unknown label '${label}' (known: ${HALVORN_TEST_LABELS})")
+    endif()
+  endforeach()
+endfunction()
+
 # halvorn_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
 #
 # One GoogleTest executable. Natively every test case becomes its own CTest test; in the
@@ -7,6 +32,7 @@ include(GoogleTest)
 # executable instead of one per case).
 function(halvorn_add_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  halvorn_check_test_labels(${name} ${ARG_LABELS})
   add_executable(${name} ${ARG_SOURCES})
   halvorn_target_options(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)

@@ -6,6 +6,11 @@
 #   scripts/test.sh            everything
 #   PRESETS="linux" scripts/test.sh   a subset (linux asan tsan windows)
 #   PACKAGES_TEST=0, CONTAINER=0, FUZZ=0   leave out the packages, the container, the fuzzers
+#   LABELS=unit, EXCLUDE_LABELS="slow|root"   only the tests with / without these ctest labels
+#   TIDY=0   leave out clang-tidy
+#
+# It prints the wall time of every preset's build and tests and the ten slowest tests of each
+# preset (its logs are deleted at the end, so this is where a reader sees where time goes).
 set -uo pipefail
 cd "$(dirname "$0")/.."
 
@@ -13,6 +18,11 @@ PRESETS=${PRESETS:-"linux asan tsan windows"}
 JOBS=${JOBS:-$(nproc)}
 
 scripts/install-deps.sh || exit 1
+
+# ctest's label selection, passed to every preset's run.
+label_args=()
+[[ -n ${LABELS:-} ]] && label_args+=(-L "$LABELS")
+[[ -n ${EXCLUDE_LABELS:-} ]] && label_args+=(-LE "$EXCLUDE_LABELS")
 
 passed=0
 failed=0
@@ -44,6 +54,43 @@ count() {
 }
 
 logdir=$(mktemp -d)
+# Wall times, printed together before the summary: "<what> <seconds>" lines.
+timings=""
+timed() {
+  local what=$1 start=$SECONDS
+  shift
+  "$@"
+  local rc=$?
+  timings+="$what $((SECONDS - start)) s"$'\n'
+  return $rc
+}
+
+# The ten slowest tests of one preset from ctest's JUnit report.
+slowest() {
+  python3 - "$1" "$2" <<'PY'
+import sys
+import xml.etree.ElementTree as ET
+try:
+    cases = ET.parse(sys.argv[1]).getroot().iter("testcase")
+except (OSError, ET.ParseError) as error:
+    print(f"{sys.argv[2]}: no JUnit report ({error})")
+    sys.exit(0)
+times = sorted(((float(c.get("time", 0)), c.get("name")) for c in cases), reverse=True)
+print(f"slowest tests of {sys.argv[2]}:")
+for seconds, name in times[:10]:
+    print(f"  {seconds:8.2f} s  {name}")
+PY
+}
+
+echo "=== layers"
+if ! scripts/check-layers.sh; then
+  failures+="layers:"$'\n'"scripts/check-layers.sh found includes of a layer above"$'\n'
+  failed=$((failed + 1))
+  status=1
+else
+  passed=$((passed + 1))
+fi
+
 for preset in $PRESETS; do
   echo "=== build: $preset"
   if ! cmake --preset "$preset" >"$logdir/configure-$preset.log" 2>&1; then
@@ -53,7 +100,7 @@ for preset in $PRESETS; do
     failed=$((failed + 1))
     continue
   fi
-  if ! cmake --build --preset "$preset" -j "$JOBS"; then
+  if ! timed "build $preset" cmake --build --preset "$preset" -j "$JOBS"; then
     echo "test.sh: build of $preset failed" >&2
     status=1
     failed=$((failed + 1))
@@ -77,17 +124,24 @@ for preset in $PRESETS; do
     # Start the prefix's system processes here, so that none of them inherits (and holds
     # open) the output pipe of a test.
     wineboot >/dev/null 2>&1
-    ctest --preset windows -j 1 2>&1 | tee "$logdir/test-$preset.log"
+    start=$SECONDS
+    ctest --preset windows -j 1 --output-junit "$logdir/junit-$preset.xml" "${label_args[@]}" 2>&1 |
+      tee "$logdir/test-$preset.log"
     rc=${PIPESTATUS[0]}
+    timings+="tests $preset $((SECONDS - start)) s"$'\n'
     wineserver -k || true
     rm -rf "$WINEPREFIX"
     unset WINEPREFIX
   else
-    ctest --preset "$preset" -j "$JOBS" 2>&1 | tee "$logdir/test-$preset.log"
+    start=$SECONDS
+    ctest --preset "$preset" -j "$JOBS" --output-junit "$logdir/junit-$preset.xml" \
+      "${label_args[@]}" 2>&1 | tee "$logdir/test-$preset.log"
     rc=${PIPESTATUS[0]}
+    timings+="tests $preset $((SECONDS - start)) s"$'\n'
   fi
   [[ $rc -eq 0 ]] || status=1
   count "$logdir/test-$preset.log" "$preset"
+  slowest "$logdir/junit-$preset.xml" "$preset" >>"$logdir/slowest.txt"
 done
 
 # The packages, built from the tree and installed and removed for real, each counted as one
@@ -157,6 +211,9 @@ if [[ ${FUZZ:-1} != 0 ]]; then
   fi
 fi
 
+echo "=== times"
+printf '%s' "$timings"
+[[ -f $logdir/slowest.txt ]] && cat "$logdir/slowest.txt"
 rm -rf "$logdir"
 if [[ -n $failures ]]; then
   echo "=== failed"
