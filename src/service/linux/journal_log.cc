@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "util/platform.h"
+#include "service/linux/journal_record.h"
 
 namespace halvorn::service {
 
@@ -19,27 +19,6 @@ struct JournalDeleter {
 };
 using ScopedJournal = std::unique_ptr<sd_journal, JournalDeleter>;
 
-void Put32(std::vector<std::uint8_t>* out, std::size_t at, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) {
-    (*out)[at + static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v >> (8 * i));
-  }
-}
-
-void Put16(std::vector<std::uint8_t>* out, std::size_t at, std::uint16_t v) {
-  (*out)[at] = static_cast<std::uint8_t>(v);
-  (*out)[at + 1] = static_cast<std::uint8_t>(v >> 8);
-}
-
-void AppendWide(std::vector<std::uint8_t>* out, const std::string& text) {
-  for (const wchar_t c : platform::NarrowToWide(text)) {
-    const auto unit = static_cast<std::uint16_t>(c > 0xFFFF ? u'?' : c);
-    out->push_back(static_cast<std::uint8_t>(unit));
-    out->push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  out->push_back(0);
-  out->push_back(0);
-}
-
 // The value of `field` of the current entry; empty when missing.
 std::string Field(sd_journal* j, const char* field) {
   const void* data = nullptr;
@@ -47,72 +26,24 @@ std::string Field(sd_journal* j, const char* field) {
   if (sd_journal_get_data(j, field, &data, &length) < 0) {
     return {};
   }
-  const std::string_view entry(static_cast<const char*>(data), length);
-  const std::size_t eq = entry.find('=');
-  return eq == std::string_view::npos ? std::string() : std::string(entry.substr(eq + 1));
+  return std::string(JournalFieldValue(std::string_view(static_cast<const char*>(data), length)));
 }
 
-std::uint32_t Number(const std::string& text, int base) {
-  if (text.empty()) {
-    return 0;
-  }
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, base);
-  return *end == '\0' ? static_cast<std::uint32_t>(v) : 0;
-}
-
-// The sequence number of the current entry, from its cursor ("...;i=<hex>;...").
-std::uint32_t SequenceNumber(sd_journal* j) {
+// The fields of the current entry that its record is made of.
+JournalEntryFields FieldsOf(sd_journal* j) {
+  JournalEntryFields entry;
   char* cursor = nullptr;
-  if (sd_journal_get_cursor(j, &cursor) < 0) {
-    return 0;
+  if (sd_journal_get_cursor(j, &cursor) >= 0) {
+    entry.cursor = cursor;
+    std::free(cursor);
   }
-  std::string text(cursor);
-  std::free(cursor);
-  const std::size_t at = text.find(";i=");
-  if (at == std::string::npos) {
-    return 0;
-  }
-  const std::size_t end = text.find(';', at + 3);
-  return Number(text.substr(at + 3, end == std::string::npos ? end : end - at - 3), 16);
-}
-
-std::uint16_t EventTypeOf(const std::string& priority) {
-  if (priority.empty()) {
-    return kEventTypeInformation;
-  }
-  const std::uint32_t p = Number(priority, 10);
-  if (p <= 3) {
-    return 1;  // EVENTLOG_ERROR_TYPE
-  }
-  return p == 4 ? 2 : kEventTypeInformation;  // EVENTLOG_WARNING_TYPE
-}
-
-// The current entry as one event-log record.
-std::vector<std::uint8_t> RecordOf(sd_journal* j) {
-  std::vector<std::uint8_t> r(kEventLogRecordFixedSize, 0);
-  std::uint64_t realtime = 0;
-  sd_journal_get_realtime_usec(j, &realtime);
-  const auto written = static_cast<std::uint32_t>(realtime / 1000000);
-  const std::string source_time = Field(j, "_SOURCE_REALTIME_TIMESTAMP");
-  const std::uint64_t generated_usec =
-      source_time.empty() ? realtime : std::strtoull(source_time.c_str(), nullptr, 10);
-  Put32(&r, 8, SequenceNumber(j));
-  Put32(&r, 12, static_cast<std::uint32_t>(generated_usec / 1000000));
-  Put32(&r, 16, written);
-  Put32(&r, 20, Number(Field(j, "USER_ID"), 10));
-  Put16(&r, 24, EventTypeOf(Field(j, "PRIORITY")));
-  AppendWide(&r, Field(j, "SYSLOG_IDENTIFIER"));
-  AppendWide(&r, Field(j, "_HOSTNAME"));
-  while (r.size() % 4 != 0) {
-    r.push_back(0);
-  }
-  r.resize(r.size() + 4);  // the closing copy of the length
-  const auto length = static_cast<std::uint32_t>(r.size());
-  Put32(&r, 0, length);
-  Put32(&r, 4, 0x654c664c);  // "LfLe"
-  Put32(&r, length - 4, length);
-  return r;
+  sd_journal_get_realtime_usec(j, &entry.realtime_usec);
+  entry.source_realtime = Field(j, "_SOURCE_REALTIME_TIMESTAMP");
+  entry.user_id = Field(j, "USER_ID");
+  entry.priority = Field(j, "PRIORITY");
+  entry.syslog_identifier = Field(j, "SYSLOG_IDENTIFIER");
+  entry.hostname = Field(j, "_HOSTNAME");
+  return entry;
 }
 
 class JournalLog final : public EventLogReader {
@@ -130,7 +61,7 @@ class JournalLog final : public EventLogReader {
           at_end_ = true;
           break;
         }
-        pending_ = RecordOf(journal_.get());
+        pending_ = JournalEntryRecord(FieldsOf(journal_.get()));
       }
       if (pending_.size() > buffer.size() - used) {
         if (used == 0) {

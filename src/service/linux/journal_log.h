@@ -22,12 +22,12 @@
 #include <memory>
 #include <string>
 
+#include "service/linux/journal_record.h"
 #include "service/power_events.h"
 
 namespace halvorn::service {
 
 inline constexpr const char* kNewSessionMessageId = "8d45620c1a4348dbb17410da57c60c66";
-inline constexpr char16_t kLogindSource[] = u"systemd-logind";
 
 // The system journal when `directory` is empty, else the journal files in that directory.
 // Null when the journal cannot be opened (also a directory that does not exist).
