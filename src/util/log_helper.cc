@@ -2,12 +2,14 @@
 
 #include <spdlog/async.h>
 #include <spdlog/pattern_formatter.h>
+#include <spdlog/sinks/base_sink.h>
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>
 
 #include <chrono>
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <future>
 #include <thread>
@@ -29,6 +31,64 @@ std::string ThreadIdText() {
   std::snprintf(buf, sizeof buf, "%08x", platform::CurrentThreadId());
   return buf;
 }
+
+// The rotating log file, opened anew when it is gone while the service runs (its folder
+// removed by a cleaning tool or by hand): the lines after that would otherwise go to a file
+// that no longer has a name. The folder is made again with its protection, and the first line
+// of the new file says what happened.
+class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  // `fs` is the process's folder operations and outlives the logger.
+  ReopeningFileSink(LogFolderPlatform& fs, std::string folder, std::string path)
+      : fs_(fs), folder_(std::move(folder)), path_(std::move(path)), file_(Open()) {}
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    std::error_code error;
+    if (!std::filesystem::exists(path_, error) && !error) {
+      Reopen(msg);
+    }
+    file_->log(msg);
+  }
+  void flush_() override { file_->flush(); }
+  void set_pattern_(const std::string& pattern) override {
+    set_formatter_(std::make_unique<spdlog::pattern_formatter>(pattern));
+  }
+  void set_formatter_(std::unique_ptr<spdlog::formatter> formatter) override {
+    file_->set_formatter(formatter->clone());
+    formatter_ = std::move(formatter);
+  }
+
+ private:
+  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> Open() const {
+    return std::make_shared<spdlog::sinks::rotating_file_sink_st>(path_, LogHelper::kMaxFileSize,
+                                                                  LogHelper::kMaxFiles, false);
+  }
+
+  void Reopen(const spdlog::details::log_msg& msg) {
+    // A folder put back by another account is refused as at start: the lines stay unnamed.
+    if (!MakeLogFolder(fs_, folder_, platform::ProgramDataFolder()).empty() ||
+        !RefusedLogFile(fs_, path_).empty()) {
+      return;
+    }
+    try {
+      auto file = Open();
+      file->set_formatter(formatter_->clone());
+      const std::string text = ThreadIdText() + " w :   the log file was gone; written anew";
+      spdlog::details::log_msg note(msg.time, msg.source, msg.logger_name, spdlog::level::warn,
+                                    spdlog::string_view_t(text.data(), text.size()));
+      file->log(note);
+      file_ = std::move(file);
+    } catch (const std::exception&) {
+      // Not possible now (a full disk): the old file keeps the lines; tried again next line.
+    }
+  }
+
+  LogFolderPlatform& fs_;
+  const std::string folder_;
+  const std::string path_;
+  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> file_;
+};
 
 void RunFolderCleanup(LogFolderPlatform& fs) {
   LogHelper::DeleteFileWhileExceedMaxSizeAndTime(fs, LogHelper::BuildLogFolderPath());
@@ -146,9 +206,9 @@ void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
     if (!path.empty()) {
       try {
         // The library's asynchronous factory with the blocking overflow policy; it makes the
-        // shared pool (8192 messages, 1 worker) on first use and registers the logger.
-        auto logger = spdlog::create_async<spdlog::sinks::rotating_file_sink_mt>(
-            kLoggerName, path, kMaxFileSize, kMaxFiles, false);
+        // shared pool (8192 messages, 1 worker) on first use and registers the logger. Its
+        // sink is the library's rotating file, opened anew when it goes while running.
+        auto logger = spdlog::create_async<ReopeningFileSink>(kLoggerName, fs, folder, path);
         logger->set_level(spdlog::level::trace);
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
             kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
