@@ -5,7 +5,6 @@
 #include <cstring>
 #include <span>
 
-#include "util/platform.h"
 #include "util/registry_platform.h"
 #include "util/utf16le.h"
 
@@ -31,7 +30,7 @@ std::string Decode(std::string_view raw) {
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF &&
       static_cast<unsigned char>(raw[1]) == 0xFE) {
     const auto* units = reinterpret_cast<const std::uint8_t*>(raw.data()) + 2;
-    return platform::WideToNarrow(WideFromUtf16Le({units, raw.size() - 2}));
+    return Utf8FromUtf16Le({units, raw.size() - 2});
   }
   if (raw.substr(0, 3) == "\xEF\xBB\xBF") {
     return std::string(raw.substr(3));
@@ -134,7 +133,7 @@ std::optional<Value> ParseData(const std::string& s, bool* deletion) {
     }
     v.type = kRegSz;
     // Stored as UTF-16LE with its terminator, as the registry does.
-    AppendUtf16Le(platform::NarrowToWide(*text), &v.data);
+    AppendUtf16LeFromUtf8(*text, &v.data);
     v.data.push_back(0);
     v.data.push_back(0);
     return v;
