@@ -37,6 +37,7 @@
 #include "device/linux/udev_handles.h"
 #include "util/platform.h"
 #include "util/printf_format.h"
+#include "util/utf16le.h"
 
 namespace halvorn::device_platform {
 namespace {
@@ -154,21 +155,9 @@ std::optional<Identity> Identify(udev_device* dev) {
 
 // UTF-16LE of UTF-8 text, with its terminating zero unit.
 void AppendUtf16(const std::string& text, std::vector<std::uint8_t>* out) {
-  auto put = [out](std::uint32_t unit) {
-    out->push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out->push_back(static_cast<std::uint8_t>(unit >> 8));
-  };
-  for (wchar_t wc : platform::NarrowToWide(text)) {
-    auto c = static_cast<std::uint32_t>(wc);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      put(0xD800 + (c >> 10));
-      put(0xDC00 + (c & 0x3FF));
-    } else {
-      put(c);
-    }
-  }
-  put(0);
+  AppendUtf16LeFromUtf8(text, out);
+  out->push_back(0);
+  out->push_back(0);
 }
 
 // One CM_POWER_DATA: the most recent state from runtime power management.
