@@ -3,7 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
-#include <latch>
+#include <condition_variable>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -52,12 +52,24 @@ TEST(CTaskManagerInstanceTest, EveryThreadGetsTheOneFinishedManagerAlsoFromTheWa
   ASSERT_TRUE(CTaskManager::installProcessHooks(hooks));
 
   // Several first callers at once.
+  // The start gate is a mutex and a condition variable, not std::latch: the MinGW build's
+  // libstdc++ has no futex under its atomic wait, and its fallback was seen losing the last
+  // arrival's wake-up under Wine (three callers left waiting for good).
   constexpr int kCallers = 4;
-  std::latch ready(kCallers);
+  std::mutex gate_lock;
+  std::condition_variable gate_open;
+  int arrived = 0;
   std::vector<std::thread> callers;
   for (int i = 0; i < kCallers; ++i) {
     callers.emplace_back([&] {
-      ready.arrive_and_wait();
+      {
+        std::unique_lock hold(gate_lock);
+        if (++arrived == kCallers) {
+          gate_open.notify_all();
+        } else {
+          gate_open.wait(hold, [&] { return arrived == kCallers; });
+        }
+      }
       record(CTaskManager::getInstance());
     });
   }
