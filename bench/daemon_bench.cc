@@ -5,6 +5,10 @@
 // - start-up: from the fork of the daemon to READY=1 on the notify socket (several starts);
 // - radio on at start: from the watcher's report of the port present at start to the set
 //   answered, with the stages between, from the daemon's own log lines (to the millisecond);
+// - radio on after a hot-plug: the modem unplugged and plugged back at level 0 while the
+//   daemon runs, from the udev add event to the set answered, with the stages between (the
+//   event and the modem's first byte from this program's clock, the rest from the daemon's
+//   lines, all as wall-clock milliseconds of the day);
 // - idle: after the first job, for IDLE_SECONDS (default 60), every thread's wake-ups
 //   (voluntary context switches) and processor time (schedstat), and resident memory; each
 //   thread named by its stack (gdb, after the window).
@@ -23,11 +27,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -155,6 +161,23 @@ double FirstLineMs(const std::vector<std::string>& raw, const std::string& text,
   return -1;
 }
 
+// Milliseconds of the local day of `at`, as the log lines give them (to the microsecond).
+double DayMs(std::chrono::system_clock::time_point at) {
+  const std::time_t seconds = std::chrono::system_clock::to_time_t(at);
+  std::tm local{};
+  ::localtime_r(&seconds, &local);
+  const auto micros = std::chrono::duration_cast<std::chrono::microseconds>(
+                          at - std::chrono::system_clock::from_time_t(seconds))
+                          .count();
+  return ((local.tm_hour * 60.0 + local.tm_min) * 60.0 + local.tm_sec) * 1000.0 +
+         static_cast<double>(micros) / 1000.0;
+}
+
+double Median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
 int IdleSeconds() {
   const char* value = std::getenv("IDLE_SECONDS");
   return value != nullptr ? std::max(1, std::atoi(value)) : 60;
@@ -219,6 +242,92 @@ TEST_F(DaemonBench, StartUpToReady) {
   std::printf("; median %.1f\n", sorted[sorted.size() / 2]);
   std::printf("TABLE|daemon start-up, fork to READY=1 (median of %zu)|%.1f ms|50 ms|%.3f|<= 1\n",
               sorted.size(), sorted[sorted.size() / 2], sorted[sorted.size() / 2] / 50.0);
+}
+
+// The daemon's own lines of one hot-plug job, in the order they come.
+constexpr const char* kPlugStages[] = {
+    "CTaskFactory createTask TASK_TYPE_AUTH_MODULE",  // the add event made a task
+    "+ CTaskAuthModule::doJob",                       // the worker took it
+    "+ CMbnWinRtHelper::GetMbimCfun",                 // the platform checks passed
+    "+ CMbnWinRtHelper::SetMbimCfun",                 // the level query answered (0)
+    "SET MBIM FUN SUCCESS!",                          // the set answered
+};
+
+TEST_F(DaemonBench, HotPlugRadioOn) {
+  ASSERT_NO_FATAL_FAILURE(laptop_->Build(kListedLaptopAtLevelZero));
+  Daemon daemon(HALVORND_PATH);
+  ASSERT_TRUE(daemon.Start());
+  ASSERT_TRUE(WaitForMessage(daemon, kReady).has_value()) << daemon.Output();
+  ASSERT_TRUE(daemon.WaitForLog(kRemovedLine, 1, kBound)) << daemon.Output();
+  constexpr int kRounds = 15;
+  // Per round: event to task, task to job, job to query (checks), the modem's first byte
+  // after the event, query, set, and event to set answered.
+  std::vector<std::array<double, 7>> rounds;
+  std::size_t at = 0;
+  {
+    const std::vector<std::string> raw = ReadLogFolder(LogFolderUnder(daemon.folder()));
+    at = raw.size();  // the start's job is not a plug
+  }
+  for (int round = 0; round < kRounds; ++round) {
+    // Past the rule that absorbs a second event within 500 ms of a job.
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    laptop_->Unplug();
+    ASSERT_NO_FATAL_FAILURE(laptop_->Plug(0));
+    const double event = DayMs(laptop_->last_plug_uevent());
+    ASSERT_TRUE(daemon.WaitForLog(kRemovedLine, round + 2, kBound)) << daemon.Output();
+    const std::optional<std::chrono::system_clock::time_point> first_byte =
+        laptop_->modem().first_byte_at();
+    const std::vector<std::string> raw = ReadLogFolder(LogFolderUnder(daemon.folder()));
+    std::array<double, std::size(kPlugStages)> stage{};
+    bool whole = first_byte.has_value() && laptop_->modem().level() == 1;
+    for (std::size_t i = 0; i < std::size(kPlugStages) && whole; ++i) {
+      stage[i] = FirstLineMs(raw, kPlugStages[i], &at);
+      whole = stage[i] >= 0;
+    }
+    if (!whole) {
+      std::printf("hot-plug round %d: not every stage was seen (level %d)\n", round,
+                  laptop_->modem().level());
+      continue;
+    }
+    if (round == kRounds - 1) {
+      // Where the checks' time goes: the lines of the last round's job up to the query.
+      std::printf(
+          "hot-plug, the last round's lines from the job to the query (ms after the "
+          "event):\n");
+      for (std::size_t i = 0; i < raw.size(); ++i) {
+        const double ms = LineMs(raw[i]);
+        if (ms >= stage[1] && ms <= stage[2] && raw[i].size() > 24) {
+          std::printf("  %6.1f  %s\n", ms - event, raw[i].c_str() + 24);
+        }
+      }
+    }
+    const double byte = DayMs(*first_byte);
+    rounds.push_back({stage[0] - event, stage[1] - stage[0], stage[2] - stage[1], byte - event,
+                      stage[3] - stage[2], stage[4] - stage[3], stage[4] - event});
+  }
+  Stop(daemon);
+  ASSERT_FALSE(rounds.empty());
+  auto median = [&](std::size_t field) {
+    std::vector<double> v;
+    for (const auto& r : rounds) {
+      v.push_back(r[field]);
+    }
+    return Median(v);
+  };
+  std::printf(
+      "radio on after a hot-plug through the daemon (ms; median of %zu rounds): event to task "
+      "%.1f, task to job %.1f, job to level query (platform checks) %.1f, event to the "
+      "modem's first byte %.1f, query %.1f, set %.1f; event to set answered %.1f\n",
+      rounds.size(), median(0), median(1), median(2), median(3), median(4), median(5), median(6));
+  std::printf("  per round, event to set answered (ms):");
+  for (const auto& r : rounds) {
+    std::printf(" %.1f", r[6]);
+  }
+  std::printf("\n");
+  std::printf(
+      "TABLE|daemon radio on after a hot-plug, udev add to set answered|%.1f ms|10 ms|%.3f|"
+      "<= 1\n",
+      median(6), median(6) / 10.0);
 }
 
 TEST_F(DaemonBench, IdleAfterTheFirstJob) {

@@ -10,7 +10,7 @@
 #   KEEP=DIR scripts/bench.sh        # keeps each run's full output in DIR
 #
 # The udev parts of bench_storm run under umockdev-wrapper; bench_daemon (halvornd on the
-# simulated laptop: start-up to READY=1, radio on at start, idle) runs as root under
+# simulated laptop: start-up to READY=1, radio on at start and after a hot-plug, idle) runs as root under
 # tests/device/linux/in_testbed.sh.
 set -euo pipefail
 
@@ -37,7 +37,7 @@ for r in $(seq 1 "$runs"); do
   if [[ -x $bin/bench_daemon && $(id -u) == 0 ]]; then
     # The idle window (IDLE_SECONDS, default 60) is measured once, in the first run.
     filter='*'
-    [[ $r == 1 ]] || filter='*StartUp*'
+    [[ $r == 1 ]] || filter='*StartUp*:*HotPlug*'
     "$root/tests/device/linux/in_testbed.sh" "$bin/bench_daemon" --gtest_filter="$filter" \
       >"$out/daemon.$r" 2>&1 || true
   fi

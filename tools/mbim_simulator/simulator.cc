@@ -98,6 +98,11 @@ void Simulator::SetLevel(std::int32_t level) {
   modem_.set_level(level);
 }
 
+std::optional<std::chrono::system_clock::time_point> Simulator::first_byte_at() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return first_byte_at_;
+}
+
 std::int32_t Simulator::level() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return modem_.level();
@@ -190,6 +195,12 @@ void Simulator::ReadFromHost() {
     const ssize_t n = ::read(master_.get(), buffer, sizeof(buffer));
     if (n <= 0) {
       return;  // EAGAIN: all read; EIO cannot happen while the slave side is held
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (!first_byte_at_) {
+        first_byte_at_ = std::chrono::system_clock::now();
+      }
     }
     stream_.Append(ByteSpan(buffer, static_cast<std::size_t>(n)));
     const std::size_t skipped = stream_.discarded();

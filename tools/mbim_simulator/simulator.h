@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -63,6 +64,9 @@ class Simulator {
   // (the kind, then the request bytes in upper-case hex).
   std::vector<std::string> VendorCommands() const;
   bool vanished() const { return vanished_.load(); }
+  // When the first byte from the host arrived (wall clock, so that it compares with the
+  // host's log lines); empty while none has.
+  std::optional<std::chrono::system_clock::time_point> first_byte_at() const;
 
   // Waits until the device has vanished (by a fault or Vanish()), at most `timeout`.
   bool WaitForVanish(std::chrono::milliseconds timeout) const;
@@ -92,6 +96,7 @@ class Simulator {
   mutable std::mutex mutex_;  // guards modem_; vanished_ changes under it too
   mutable std::condition_variable vanished_cv_;
   Modem modem_;
+  std::optional<std::chrono::system_clock::time_point> first_byte_at_;  // guarded by mutex_
 
   // Owned by the thread.
   MessageStream stream_;

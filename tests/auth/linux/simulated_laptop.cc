@@ -108,6 +108,7 @@ void SimulatedLaptop::Plug(std::int32_t level) {
   options.initial_level = level;
   ASSERT_NO_FATAL_FAILURE(StartModem(options));
   bed_.BindUsbDriver(usb_modem_.control, "cdc_mbim");
+  last_plug_uevent_ = std::chrono::system_clock::now();
   bed_.Uevent(usb_modem_.port, "add");
 }
 

@@ -7,6 +7,7 @@
 #ifndef HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
 #define HALVORN_TESTS_AUTH_LINUX_SIMULATED_LAPTOP_H_
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <memory>
@@ -72,6 +73,8 @@ class SimulatedLaptop {
   // control port added. Call under
   // ASSERT_NO_FATAL_FAILURE.
   void Plug(std::int32_t level);
+  // When the last Plug reported the port added (wall clock, just before the uevent).
+  std::chrono::system_clock::time_point last_plug_uevent() const { return last_plug_uevent_; }
 
   mbimsim::Simulator& modem() { return *simulator_; }
   const std::filesystem::path& folder() const { return dir_.path(); }
@@ -89,6 +92,7 @@ class SimulatedLaptop {
   const std::filesystem::path registry_ = dir_.path() / "registry.reg";
   const std::filesystem::path port_ = dir_.path() / "cdc-wdm3";
   std::unique_ptr<mbimsim::Simulator> simulator_;
+  std::chrono::system_clock::time_point last_plug_uevent_{};
 };
 
 // A fixture with a simulated laptop that each case builds: skips where none can be built.
