@@ -37,6 +37,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "auth/linux/simulated_laptop.h"
@@ -178,6 +179,16 @@ double Median(std::vector<double> values) {
   return values[values.size() / 2];
 }
 
+// The median of column `field` of `rows` (arrays of figures, one per run or round).
+template <std::size_t N>
+double ColumnMedian(const std::vector<std::array<double, N>>& rows, std::size_t field) {
+  std::vector<double> column;
+  for (const auto& row : rows) {
+    column.push_back(row[field]);
+  }
+  return Median(std::move(column));
+}
+
 int IdleSeconds() {
   const char* value = std::getenv("IDLE_SECONDS");
   return value != nullptr ? std::max(1, std::atoi(value)) : 60;
@@ -215,14 +226,7 @@ TEST_F(DaemonBench, StartUpToReady) {
     Stop(daemon);
   }
   if (!radio.empty()) {
-    auto median = [&](int field) {
-      std::vector<double> v;
-      for (const auto& r : radio) {
-        v.push_back(r[field]);
-      }
-      std::sort(v.begin(), v.end());
-      return v[v.size() / 2];
-    };
+    auto median = [&](std::size_t field) { return ColumnMedian(radio, field); };
     std::printf(
         "radio on at start through the daemon (its log, ms; median of %zu): queued to job "
         "%.0f, job to level query (platform checks) %.0f, query %.0f, set %.0f; queued "
@@ -233,15 +237,14 @@ TEST_F(DaemonBench, StartUpToReady) {
         "10 ms|%.3f|<= 1\n",
         median(4), median(4) / 10.0);
   }
-  std::vector<double> sorted = ready_ms;
-  std::sort(sorted.begin(), sorted.end());
+  const double ready_median = Median(ready_ms);
   std::printf("start-up, fork to READY=1 (ms):");
   for (double ms : ready_ms) {
     std::printf(" %.1f", ms);
   }
-  std::printf("; median %.1f\n", sorted[sorted.size() / 2]);
+  std::printf("; median %.1f\n", ready_median);
   std::printf("TABLE|daemon start-up, fork to READY=1 (median of %zu)|%.1f ms|50 ms|%.3f|<= 1\n",
-              sorted.size(), sorted[sorted.size() / 2], sorted[sorted.size() / 2] / 50.0);
+              ready_ms.size(), ready_median, ready_median / 50.0);
 }
 
 // The daemon's own lines of one hot-plug job, in the order they come.
@@ -307,13 +310,7 @@ TEST_F(DaemonBench, HotPlugRadioOn) {
   }
   Stop(daemon);
   ASSERT_FALSE(rounds.empty());
-  auto median = [&](std::size_t field) {
-    std::vector<double> v;
-    for (const auto& r : rounds) {
-      v.push_back(r[field]);
-    }
-    return Median(v);
-  };
+  auto median = [&](std::size_t field) { return ColumnMedian(rounds, field); };
   std::printf(
       "radio on after a hot-plug through the daemon (ms; median of %zu rounds): event to task "
       "%.1f, task to job %.1f, job to level query (platform checks) %.1f, event to the "
