@@ -46,7 +46,7 @@ class ManualResetEvent final : public StopEvent {
     std::unique_lock lock(mutex_);
     if (!set_ && !waited_) {
       waited_ = true;
-      manager_.Notify(kReadyMessage);
+      manager_.NotifyReady();
     }
     cv_.wait(lock, [this] { return set_; });
   }
@@ -74,6 +74,17 @@ bool SystemdServiceManager::RegisterControlHandler() {
 
 void SystemdServiceManager::Notify(const std::string& message) {
   std::lock_guard lock(notify_lock_);
+  SendLocked(message);
+}
+
+void SystemdServiceManager::NotifyReady() {
+  std::lock_guard lock(notify_lock_);
+  if (!stop_told_) {
+    SendLocked(kReadyMessage);
+  }
+}
+
+void SystemdServiceManager::SendLocked(const std::string& message) {
   const int r = sd_notify(0, message.c_str());
   if (r == 0 && !told_no_manager_) {
     told_no_manager_ = true;
@@ -91,7 +102,13 @@ void SystemdServiceManager::Notify(const std::string& message) {
 }
 
 void SystemdServiceManager::SetServiceStatus(const ServiceStatus& status) {
-  Notify(NotifyMessage(status));
+  {
+    std::lock_guard lock(notify_lock_);
+    SendLocked(NotifyMessage(status));
+    stop_told_ = stop_told_ ||
+                 status.dwCurrentState == static_cast<std::uint32_t>(ServiceState::kStopPending) ||
+                 status.dwCurrentState == static_cast<std::uint32_t>(ServiceState::kStopped);
+  }
   accepts_stop_.store((status.dwControlsAccepted & kAcceptStop) != 0 &&
                       status.dwCurrentState != static_cast<std::uint32_t>(ServiceState::kStopped));
   Wake();

@@ -10,7 +10,9 @@
 //
 // Every report goes to systemd at once (notify_message.h). READY=1 waits for the first wait on
 // the stop event: only then has the run step queued the authorisation task, and a start that
-// systemd reports done means the job is on its way. A stop that comes first sends no READY=1.
+// systemd reports done means the job is on its way. A stop reported first sends no READY=1:
+// the stop control runs on the dispatcher while the service main routine reaches its wait, and
+// systemd must never read "ready" after "stopping".
 // Each message sent is also written to the log ("notify : ...").
 
 #ifndef HALVORN_SERVICE_LINUX_SYSTEMD_SERVICE_H_
@@ -50,8 +52,11 @@ class SystemdServiceManager final : public ServicePlatform {
 
   // Sends `message` (sd_notify) and logs it; the first message without a listener says so once.
   void Notify(const std::string& message);
+  // Sends READY=1 unless a stop pending or stopped report has been sent.
+  void NotifyReady();
 
  private:
+  void SendLocked(const std::string& message);  // notify_lock_ held
   void Wake();
 
   ScopedFd signals_;  // SIGTERM and SIGINT, from the dispatcher's start
@@ -59,7 +64,8 @@ class SystemdServiceManager final : public ServicePlatform {
   std::atomic<bool> accepts_stop_{false};
   std::atomic<bool> main_returned_{false};
   std::mutex notify_lock_;
-  bool told_no_manager_ = false;
+  bool told_no_manager_ = false;  // guarded by notify_lock_
+  bool stop_told_ = false;        // guarded by notify_lock_
 };
 
 }  // namespace halvorn::service

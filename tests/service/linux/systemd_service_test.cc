@@ -1,5 +1,6 @@
 // The Linux dispatcher with the real service host: a stop that comes during start-up, before the
-// service accepts it, is held and delivered once the running report announces it.
+// service accepts it, is held and delivered once the running report announces it. And the
+// stop event's READY=1, which must never follow a stop report.
 
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -12,6 +13,8 @@
 #include <condition_variable>
 #include <csignal>
 #include <fstream>
+#include <iterator>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -70,6 +73,14 @@ bool StopPending(pid_t tid) {
   return pending;
 }
 
+// Whether thread `tid` of this process is asleep (state S in its stat line).
+bool Asleep(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+  std::string stat((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && stat.size() > close + 2 && stat[close + 2] == 'S';
+}
+
 std::ptrdiff_t IndexOf(const std::vector<std::string>& lines, const std::string& line) {
   const auto at = std::find(lines.begin(), lines.end(), line);
   return at == lines.end() ? -1 : at - lines.begin();
@@ -106,6 +117,54 @@ TEST(SystemdServiceManagerTest, AStopDuringStartIsHeldUntilTheServiceAcceptsIt) 
   EXPECT_LT(signal, running);
   EXPECT_LT(running, control);
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "T i :   CtrlCode = 0x1 ; dwEventType = 0"), 1);
+}
+
+// The stop control runs on the dispatcher while the service main routine is on its way to the
+// stop event's first wait: the stop pending report can go out before that wait. systemd must
+// not be told READY=1 after it.
+TEST(SystemdServiceManagerTest, NoReadyAfterAStopReport) {
+  testing::LogCapture capture;
+  SystemdServiceManager manager;
+  std::unique_ptr<StopEvent> event = manager.CreateStopEvent();
+  ASSERT_NE(event, nullptr);
+  ServiceStatus status;
+  status.dwCurrentState = static_cast<std::uint32_t>(ServiceState::kRunning);
+  manager.SetServiceStatus(status);
+  status.dwCurrentState = static_cast<std::uint32_t>(ServiceState::kStopPending);
+  manager.SetServiceStatus(status);
+
+  std::atomic<pid_t> waiter_tid{0};
+  std::thread waiter([&] {
+    waiter_tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    event->Wait();
+  });
+  // Asleep in the wait: past the point where READY=1 would go.
+  EXPECT_TRUE(testing::PollUntil([&] { return waiter_tid != 0 && Asleep(waiter_tid); }));
+  event->Set();
+  waiter.join();
+
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_GE(IndexOf(lines, "T i :   notify : STOPPING=1;STATUS=stop pending"), 0);
+  EXPECT_EQ(IndexOf(lines, "T i :   notify : READY=1"), -1);
+}
+
+// Without a stop, the first wait tells systemd READY=1, once.
+TEST(SystemdServiceManagerTest, TheFirstWaitSendsReadyOnce) {
+  testing::LogCapture capture;
+  SystemdServiceManager manager;
+  std::unique_ptr<StopEvent> event = manager.CreateStopEvent();
+  ASSERT_NE(event, nullptr);
+  std::atomic<pid_t> waiter_tid{0};
+  std::thread waiter([&] {
+    waiter_tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    event->Wait();
+  });
+  EXPECT_TRUE(testing::PollUntil([&] { return waiter_tid != 0 && Asleep(waiter_tid); }));
+  event->Set();
+  waiter.join();
+  event->Wait();  // set: returns at once, and says nothing more
+  const std::vector<std::string> lines = capture.Lines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "T i :   notify : READY=1"), 1);
 }
 
 }  // namespace
