@@ -106,11 +106,11 @@ std::map<long, ThreadFigures> ThreadsOf(pid_t pid) {
   return threads;
 }
 
-// A "Name:   N kB" field of /proc/<pid>/status; -1 when missing.
-long StatusKiB(pid_t pid, const std::string& name) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+// A "Name:   N kB" field of a /proc file; -1 when missing.
+long FieldKiB(const std::string& path, const std::string& name) {
+  std::ifstream in(path);
   std::string line;
-  while (std::getline(status, line)) {
+  while (std::getline(in, line)) {
     if (line.rfind(name + ":", 0) == 0) {
       return std::atol(line.c_str() + name.size() + 1);
     }
@@ -118,8 +118,46 @@ long StatusKiB(pid_t pid, const std::string& name) {
   return -1;
 }
 
+long StatusKiB(pid_t pid, const std::string& name) {
+  return FieldKiB("/proc/" + std::to_string(pid) + "/status", name);
+}
+
 long RssKiB(pid_t pid) {
   return StatusKiB(pid, "VmRSS");
+}
+
+// The sums over every mapping (/proc/<pid>/smaps_rollup).
+long RollupKiB(pid_t pid, const std::string& name) {
+  return FieldKiB("/proc/" + std::to_string(pid) + "/smaps_rollup", name);
+}
+
+// Resident KiB per mapped file (anonymous mappings under "[anonymous]"), largest first.
+std::vector<std::pair<long, std::string>> ResidentByFile(pid_t pid) {
+  std::ifstream smaps("/proc/" + std::to_string(pid) + "/smaps");
+  std::map<std::string, long> by_file;
+  std::string line;
+  std::string current;
+  while (std::getline(smaps, line)) {
+    std::istringstream fields(line);
+    std::string first;
+    fields >> first;
+    if (first.find('-') != std::string::npos && first.back() != ':') {
+      std::string perms, offset, dev, inode, name;
+      fields >> perms >> offset >> dev >> inode;
+      std::getline(fields >> std::ws, name);
+      current = name.empty() ? "[anonymous]" : name;
+    } else if (first == "Rss:") {
+      long kib = 0;
+      fields >> kib;
+      by_file[current] += kib;
+    }
+  }
+  std::vector<std::pair<long, std::string>> sorted;
+  for (const auto& [name, kib] : by_file) {
+    sorted.emplace_back(kib, name);
+  }
+  std::sort(sorted.rbegin(), sorted.rend());
+  return sorted;
 }
 
 // Each thread's innermost frames of our own code, from gdb.
@@ -374,6 +412,16 @@ TEST_F(DaemonBench, IdleAfterTheFirstJob) {
       "  resident: %ld KiB anonymous, %ld KiB mapped files (libraries), %ld KiB shared "
       "memory\n",
       StatusKiB(pid, "RssAnon"), StatusKiB(pid, "RssFile"), StatusKiB(pid, "RssShmem"));
+  // Library pages are shared with every other process that maps the same file; the
+  // proportional and private sums say what the daemon itself costs.
+  const long pss = RollupKiB(pid, "Pss");
+  const long private_kib = RollupKiB(pid, "Private_Clean") + RollupKiB(pid, "Private_Dirty");
+  std::printf("  proportional (Pss) %ld KiB, private %ld KiB; resident by mapping:\n", pss,
+              private_kib);
+  const auto by_file = ResidentByFile(pid);
+  for (std::size_t i = 0; i < by_file.size() && i < 12; ++i) {
+    std::printf("    %6ld KiB  %s\n", by_file[i].first, by_file[i].second.c_str());
+  }
   std::printf("stacks of the threads (after the window):\n%s", Stacks(pid).c_str());
   std::printf("TABLE|daemon idle: wake-ups per minute, all threads|%.1f|25|%.3f|<= 1\n",
               static_cast<double>(wakeups) * per_minute,
@@ -383,6 +431,11 @@ TEST_F(DaemonBench, IdleAfterTheFirstJob) {
               static_cast<double>(cpu_ns) / 1e6 * per_minute / 10.0);
   std::printf("TABLE|daemon idle: resident memory|%.2f MB|6 MB|%.3f|<= 1\n",
               static_cast<double>(rss) / 1024.0, static_cast<double>(rss) / 1024.0 / 6.0);
+  std::printf("TABLE|daemon idle: proportional set size (Pss)|%.2f MB|6 MB|%.3f|report\n",
+              static_cast<double>(pss) / 1024.0, static_cast<double>(pss) / 1024.0 / 6.0);
+  std::printf("TABLE|daemon idle: private memory (its own pages)|%.2f MB|6 MB|%.3f|report\n",
+              static_cast<double>(private_kib) / 1024.0,
+              static_cast<double>(private_kib) / 1024.0 / 6.0);
   Stop(daemon);
 }
 

@@ -205,9 +205,13 @@ void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
     }
     if (!path.empty()) {
       try {
-        // The library's asynchronous factory with the blocking overflow policy; it makes the
-        // shared pool (8192 messages, 1 worker) on first use and registers the logger. Its
-        // sink is the library's rotating file, opened anew when it goes while running.
+        // The library's asynchronous factory with the blocking overflow policy, on the shared
+        // pool (kQueueSlots messages, 1 worker; made here unless it is there already, as
+        // another logger of the process may be on it); it registers the logger. Its sink is
+        // the library's rotating file, opened anew when it goes while running.
+        if (!spdlog::thread_pool()) {
+          spdlog::init_thread_pool(kQueueSlots, 1);
+        }
         auto logger = spdlog::create_async<ReopeningFileSink>(kLoggerName, fs, folder, path);
         logger->set_level(spdlog::level::trace);
         logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(

@@ -88,6 +88,12 @@ class LogHelper {
   static constexpr std::size_t kPathBufferSize = 260;
   static constexpr std::size_t kMessageBufferSize = 1024;
   static constexpr std::chrono::seconds kFlushPeriod{3};
+  // Slots of the queue between the callers and the writer thread. Every slot is made when the
+  // logger starts (about 400 bytes each, its text buffer inline), so the queue is resident for
+  // the process's life: the library's default of 8192 slots was 3.3 MB, most of the idle
+  // daemon's own memory. A job writes about 200 lines; a caller that finds the queue full
+  // waits for the writer, and no line is lost.
+  static constexpr std::size_t kQueueSlots = 2048;
 
   static LogHelper& GetInstance();
 
