@@ -44,6 +44,13 @@ const char* SimulatedLaptop::SkipReason() {
 }
 
 void SimulatedLaptop::Build(const Laptop& laptop) {
+  mbimsim::ModemOptions options;
+  options.initial_level = laptop.initial_level;
+  options.fault = laptop.fault;
+  Build(laptop, options);
+}
+
+void SimulatedLaptop::Build(const Laptop& laptop, const mbimsim::ModemOptions& modem) {
   laptop_ = laptop;
   bed_.AddOtherNetworking();
   hub_ = bed_.AddUsbHost();
@@ -74,10 +81,7 @@ void SimulatedLaptop::Build(const Laptop& laptop) {
       registry_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
                      std::filesystem::perms::group_read | std::filesystem::perms::others_read);
 
-  mbimsim::ModemOptions options;
-  options.initial_level = laptop.initial_level;
-  options.fault = laptop.fault;
-  ASSERT_NO_FATAL_FAILURE(StartModem(options));
+  ASSERT_NO_FATAL_FAILURE(StartModem(modem));
   if (laptop.modem) {
     SetEnv(mbn_linux::kPortVariable, port_.string());
   } else {

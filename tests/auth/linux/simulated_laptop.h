@@ -61,6 +61,9 @@ class SimulatedLaptop {
   // a modem, where nothing leads to it: there it shows that the job never found one. Uses
   // gtest assertions: call under ASSERT_NO_FATAL_FAILURE.
   void Build(const Laptop& laptop);
+  // The same, with the simulated modem started with `modem` in place of the laptop's initial
+  // level and fault.
+  void Build(const Laptop& laptop, const mbimsim::ModemOptions& modem);
 
   // Unplugs the modem: udev reports its control port removed, the simulated modem vanishes
   // (an open port sees a hang-up) and the port link goes. The devices stay in the test bed's

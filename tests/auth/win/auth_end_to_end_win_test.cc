@@ -12,18 +12,23 @@
 // Wine's SetupAPI keeps no power data for a device, so the platform check of a listed model
 // cannot find the modem's hardware id there, and Wine's firmware table has no OEM structure,
 // so the FCC-mode check cannot pass. The outcomes past those checks run with
-// IsDisableVerify = 1.
+// IsDisableVerify = 1, as do the runtime's faults (every call of it that can fail, a command
+// that never completes or completes in error, answers too short or claiming more than they
+// hold), each followed by a run on the same runtime with the modem healed.
 
 #include <windows.h>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <sstream>
@@ -42,6 +47,7 @@
 #include "fake_provider_client.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/win/runtime_win.h"
+#include "mbn/win/winrt_abi.h"
 #include "service/auth_module_wiring.h"
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
@@ -60,6 +66,7 @@ using testing::FakeProvider;
 using testing::LogCapture;
 using ::testing::Not;
 using namespace std::literals;
+using winrt_abi::AsyncStatus;
 
 constexpr const char* kListedModel = "ThinkPad X13 Gen 3";
 constexpr const char* kUnlistedModel = "Halvorn Test Laptop";
@@ -96,6 +103,16 @@ struct Case {
   std::int32_t initial_level = 0;
   std::uint32_t query_status = 0;
   std::uint32_t set_status = 0;
+  // The runtime beyond the one failing call: when and how a sent command completes (unset:
+  // the provider's defaults), and, instead of a modem that keeps its level, a scripted answer
+  // to every command (a zero level of `scripted_length` bytes, none at all, or a buffer that
+  // claims more than it holds).
+  std::optional<std::int32_t> completion = std::nullopt;
+  std::optional<AsyncStatus> final_status = std::nullopt;
+  bool scripted_answer = false;
+  std::uint32_t scripted_length = 4;
+  bool scripted_null = false;
+  bool scripted_overlong = false;
   // The outcome.
   bool result = true;
   bool retry = false;
@@ -254,10 +271,19 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
     script.modem_lookups_present = c.modem_present ? -1 : 0;
     script.fail_at = c.fail_at;
     script.fail_hr = E_FAIL;
-    script.keeps_level = 1;
+    script.keeps_level = c.scripted_answer ? 0 : 1;
     script.level = c.initial_level;
     script.status_code = c.query_status;
     script.set_status_code = c.set_status;
+    if (c.completion) {
+      script.completion = *c.completion;
+    }
+    if (c.final_status) {
+      script.final_status = static_cast<std::int32_t>(*c.final_status);
+    }
+    script.response_length = c.scripted_length;
+    script.response_null = c.scripted_null ? 1 : 0;
+    script.response_overlong = c.scripted_overlong ? 1 : 0;
     provider_->Reset(script);
 
     CreatedDevice device(c.device->device_instance_id, L"LTE Module MBIM",
@@ -275,7 +301,10 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
       LogCapture capture;
+      const auto start = std::chrono::steady_clock::now();
       result_ = job(&retry_);
+      took_ = std::chrono::duration_cast<std::chrono::milliseconds>(
+          std::chrono::steady_clock::now() - start);
       lines_ = testing::MaskSessionAddress(capture.Lines());
       if (then) {
         then(*runtime);
@@ -291,6 +320,7 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
   bool retry_ = false;
   std::vector<std::uint32_t> sleeps_;
   std::vector<std::string> lines_;
+  std::chrono::milliseconds took_{0};
   FakeRecord record_{};
 };
 
@@ -409,10 +439,139 @@ TEST_P(AuthEndToEndWinTest, StatusToolAfterTheRun) {
   }
 }
 
+// Every way the runtime can fail a command, each through the real job: the outcome the job's
+// table gives for it, within the bound of the command's wait (2 s; a run past kRunBound
+// hangs), nothing of the runtime left alive; then, on the same runtime with the modem healed,
+// a second run that finds the modem and sets the level.
+constexpr std::chrono::seconds kRunBound{12};
+constexpr const char* kReadFailed = "T e :   GetMbimCfun failed, ReInit Mbim. Wait for retry!!!";
+
+Case UnreadableBy(const char* name) {
+  return {.name = name,
+          .disable_verify = 1,
+          .retry = true,
+          .read_line = kReadOn,
+          .decisive_line = kReadFailed,
+          .sleeps = {200}};
+}
+
+Case UnreadableAt(const char* name, FakeFailPoint point) {
+  Case c = UnreadableBy(name);
+  c.fail_at = point;
+  return c;
+}
+
+const Case kFaultCases[] = {
+    UnreadableAt("ServiceLookupFails", kFailGetDeviceService),
+    UnreadableAt("SessionOpenFails", kFailOpenCommandSession),
+    UnreadableAt("DataWriterFails", kFailActivateDataWriter),
+    UnreadableAt("WritingTheRequestFails", kFailWriteBytes),
+    UnreadableAt("DetachingTheRequestFails", kFailDetachBuffer),
+    UnreadableAt("SendFails", kFailSend),
+    UnreadableAt("CompletionHandlerRefused", kFailPutCompleted),
+    UnreadableAt("ResultsFail", kFailGetResults),
+    UnreadableAt("StatusCodeFails", kFailStatusCode),
+    UnreadableAt("ResponseDataFails", kFailResponseData),
+    [] {
+      Case c = UnreadableBy("NeverCompletes");
+      c.completion = kCompleteNever;
+      return c;
+    }(),
+    [] {
+      Case c = UnreadableBy("CompletesWithAnError");
+      c.final_status = AsyncStatus::kError;
+      return c;
+    }(),
+    [] {
+      Case c = UnreadableBy("CompletesCanceled");
+      c.final_status = AsyncStatus::kCanceled;
+      return c;
+    }(),
+    [] {
+      Case c = UnreadableBy("AnswersNoBuffer");
+      c.scripted_answer = true;
+      c.scripted_null = true;
+      return c;
+    }(),
+    [] {
+      Case c = UnreadableBy("AnswersTwoBytes");
+      c.scripted_answer = true;
+      c.scripted_length = 2;
+      return c;
+    }(),
+    [] {
+      Case c = UnreadableBy("AnswersABufferLongerThanItHolds");
+      c.scripted_answer = true;
+      c.scripted_overlong = true;
+      return c;
+    }(),
+    // Answered from another thread after the handler is attached, as the system does.
+    {.name = "CompletesOnAnotherThread",
+     .disable_verify = 1,
+     .completion = kCompleteFromOtherThread,
+     .read_line = kReadOn,
+     .decisive_line = "T i :   SET MBIM FUN SUCCESS!",
+     .final_level = 1},
+    // A session that cannot be closed does not undo the command it carried.
+    {.name = "ClosingTheSessionFails",
+     .fail_at = kFailCloseSession,
+     .disable_verify = 1,
+     .read_line = kReadOn,
+     .decisive_line = "T i :   SET MBIM FUN SUCCESS!",
+     .final_level = 1},
+};
+
+using AuthFaultWinTest = AuthEndToEndWinTest;
+
+TEST_P(AuthFaultWinTest, TheJobSurvivesTheFaultAndTheNextRunFindsTheModem) {
+  const Case& c = GetParam();
+  bool healed_retry = false;
+  std::vector<std::string> healed_lines;
+  FakeRecord healed{};
+  ASSERT_NO_FATAL_FAILURE(RunOn(c, [&](mbn_platform::Runtime& runtime) {
+    RecordProperty("hit_ms", std::to_string(took_.count()));
+    std::printf("%s: %lld ms\n", c.name, static_cast<long long>(took_.count()));
+    // An answer held back arrives now, and reaches only the wait given up.
+    if (c.completion == kCompleteNever) {
+      EXPECT_TRUE(provider_->CompleteHeld(static_cast<std::int32_t>(AsyncStatus::kCompleted)));
+    }
+    provider_->WaitIdle();
+    const FakeRecord hit = provider_->Record();
+    FakeScript script = provider_->DefaultScript();
+    script.keeps_level = 1;
+    script.level = hit.level;
+    provider_->Reset(script);
+    CMbnWinRtHelper modem(runtime, nullptr);
+    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+    with.sleepMs = [](std::uint32_t) {};
+    const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
+    LogCapture capture;
+    job(&healed_retry);
+    healed_lines = capture.Lines();
+    provider_->WaitIdle();
+    healed = provider_->Record();
+  }));
+
+  EXPECT_LT(took_, kRunBound);
+  EXPECT_EQ(result_, c.result);
+  EXPECT_EQ(retry_, c.retry);
+  EXPECT_EQ(sleeps_, c.sleeps);
+  ASSERT_GE(lines_.size(), 2u);
+  EXPECT_EQ(lines_[lines_.size() - 2], c.decisive_line);
+  EXPECT_EQ(healed.level, 1);
+  EXPECT_FALSE(healed_retry);
+  ASSERT_GE(healed_lines.size(), 2u);
+  EXPECT_EQ(healed_lines[healed_lines.size() - 2],
+            c.final_level == 1 ? "T i :   MBIM FUN 1!" : "T i :   SET MBIM FUN SUCCESS!");
+  // Nothing of either run is left alive once the runtime has gone.
+  EXPECT_EQ(record_.objects_alive, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(ListedModel,
                          AuthEndToEndWinTest,
                          ::testing::ValuesIn(kListedModelCases),
                          CaseName);
+INSTANTIATE_TEST_SUITE_P(ListedModel, AuthFaultWinTest, ::testing::ValuesIn(kFaultCases), CaseName);
 INSTANTIATE_TEST_SUITE_P(UnlistedModel,
                          AuthEndToEndWinTest,
                          ::testing::ValuesIn(kUnlistedModelCases),
