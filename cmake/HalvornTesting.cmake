@@ -40,7 +40,15 @@ function(halvorn_add_test name)
     add_test(NAME ${name} COMMAND ${name})
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
   else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES LABELS "${ARG_LABELS}"
-                         TIMEOUT 300)
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
+    # The discovered cases' labels are set by a script of our own, run after the discovery's:
+    # the discovery writes its properties unquoted, so a list of labels would reach the cases
+    # as its first label and a property named after the second.
+    set(_labels_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    file(WRITE ${_labels_script}
+         "foreach(_case IN LISTS ${name}_TESTS)\n"
+         "  set_tests_properties(\"\${_case}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+         "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_script})
   endif()
 endfunction()
