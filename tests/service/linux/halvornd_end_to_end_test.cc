@@ -294,21 +294,40 @@ TEST_F(HalvorndLogindTest, ARestartedLogindGetsANewLock) {
   ASSERT_NO_FATAL_FAILURE(StopAndCheck());
 }
 
-TEST_F(HalvorndLogindTest, ALostBusIsLoggedAndTheServiceGoesOn) {
+// The system bus goes (its daemon restarted) and comes back with a new logind: the loss is
+// logged once, the service goes on, connects again, takes a new lock, and a sleep and resume
+// on the new bus run the job again.
+TEST_F(HalvorndLogindTest, ALostBusIsLoggedAndTheServiceComesBackToIt) {
   ASSERT_NO_FATAL_FAILURE(laptop_->Build(kListedLaptopAtLevelZero));
   ASSERT_TRUE(daemon_.Start());
   ASSERT_TRUE(daemon_.notify().WaitFor(kReady, kBound)) << daemon_.Output();
+  ASSERT_TRUE(daemon_.WaitForLog(kJobEndLine, 1));
   ASSERT_TRUE(WaitForInhibitors(1));
   logind_.EndBus();
+  const auto lost = [](const std::string& l) {
+    return l.rfind("T e :   system bus lost : ", 0) == 0;
+  };
   EXPECT_TRUE(PollUntil(
       [&] {
         const std::vector<std::string> log = daemon_.Log();
-        return std::any_of(log.begin(), log.end(), [](const std::string& l) {
-          return l.rfind("T e :   system bus lost : ", 0) == 0;
-        });
+        return std::any_of(log.begin(), log.end(), lost);
       },
       kBound))
       << Join(daemon_.Log());
+
+  ASSERT_EQ(logind_.BringBusBack(), "");
+  ASSERT_TRUE(daemon_.WaitForLog("T i :   subscribed to logind's PrepareForSleep", 2))
+      << Join(daemon_.Log());
+  ASSERT_TRUE(WaitForInhibitors(1)) << "no lock on the new bus";
+  ASSERT_TRUE(daemon_.WaitForLog(kRemovedLine, 1));
+  laptop_->modem().SetLevel(0);
+  PrepareForSleep(true);
+  ASSERT_TRUE(daemon_.WaitForLog("T i :   sleep delay lock released"));
+  PrepareForSleep(false);
+  ASSERT_TRUE(daemon_.WaitForLog(kSetLine, 2)) << Join(daemon_.Log());
+  EXPECT_EQ(laptop_->modem().level(), 1);
+  const std::vector<std::string> log = daemon_.Log();
+  EXPECT_EQ(std::count_if(log.begin(), log.end(), lost), 1);
   ASSERT_NO_FATAL_FAILURE(StopAndCheck());
 }
 

@@ -27,19 +27,9 @@ std::string DbusMock::Start(const std::string& template_name, const char* bus_na
   template_ = template_name;
   name_ = bus_name;
   address_ = "unix:path=" + (dir_.path() / "bus").string();
-  // The daemon prints its address once it accepts connections.
-  const std::filesystem::path daemon_out = dir_.path() / "dbus-daemon.out";
-  if (!daemon_.Start({kDbusDaemon, "--session", "--nofork", "--nopidfile", "--print-address=1",
-                      "--address=" + address_},
-                     daemon_out)) {
-    return "dbus-daemon did not start";
-  }
-  if (!PollUntil([&] { return ReadFile(daemon_out).rfind("unix:", 0) == 0; })) {
-    return "dbus-daemon did not come up";
-  }
   SetEnv("DBUS_SYSTEM_BUS_ADDRESS", address_);
-  if (sd_bus_open_system(&bus_) < 0) {
-    return "cannot connect to the private bus";
+  if (std::string error = StartBus(); !error.empty()) {
+    return error;
   }
   calls_log_ = dir_.path() / "calls.log";
   const std::string error = StartMock();
@@ -48,6 +38,39 @@ std::string DbusMock::Start(const std::string& template_name, const char* bus_na
     return std::string("needs python3-dbusmock for ") + kPython;
   }
   return error;
+}
+
+std::string DbusMock::StartBus() {
+  // The daemon prints its address once it accepts connections.
+  const std::filesystem::path daemon_out = dir_.path() / "dbus-daemon.out";
+  std::filesystem::remove(daemon_out);
+  if (!daemon_.Start({kDbusDaemon, "--session", "--nofork", "--nopidfile", "--print-address=1",
+                      "--address=" + address_},
+                     daemon_out)) {
+    return "dbus-daemon did not start";
+  }
+  if (!PollUntil([&] { return ReadFile(daemon_out).rfind("unix:", 0) == 0; })) {
+    return "dbus-daemon did not come up";
+  }
+  if (sd_bus_open_system(&bus_) < 0) {
+    return "cannot connect to the private bus";
+  }
+  return {};
+}
+
+std::string DbusMock::BringBusBack() {
+  if (bus_ != nullptr) {
+    sd_bus_flush_close_unref(bus_);
+    bus_ = nullptr;
+  }
+  // The mock lost its bus with everyone else; whatever is left of it goes.
+  mock_.Signal(SIGTERM);
+  mock_.WaitForExit(std::chrono::seconds(30));
+  std::filesystem::remove(dir_.path() / "bus");
+  if (std::string error = StartBus(); !error.empty()) {
+    return error;
+  }
+  return StartMock();
 }
 
 std::string DbusMock::StartMock() {

@@ -34,8 +34,11 @@ class DbusMock {
   std::string Restart();
   // Ends the bus itself (every connection to it is lost).
   void EndBus();
+  // After EndBus: a new bus at the same address, with a new mock on it. Empty on success.
+  std::string BringBusBack();
 
  private:
+  std::string StartBus();
   std::string StartMock();
 
   TempDir dir_;
