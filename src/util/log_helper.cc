@@ -7,11 +7,13 @@
 #include <spdlog/spdlog.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <string>
 #include <thread>
 #include <utility>
 
@@ -36,11 +38,19 @@ std::string ThreadIdText() {
 // removed by a cleaning tool or by hand): the lines after that would otherwise go to a file
 // that no longer has a name. The folder is made again with its protection, and the first line
 // of the new file says what happened.
+//
+// Each line is written and flushed whole or not at all. A line that cannot be written (a full
+// file system) would otherwise leave its first part in the file, with the next line written
+// after glued to it: the file is cut back to its last whole line and the line is counted as
+// lost. The first loss says so once on standard error (the journal under systemd); the first
+// line written again is preceded by one that says how many were lost and why.
 class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
  public:
   // `fs` is the process's folder operations and outlives the logger.
   ReopeningFileSink(LogFolderPlatform& fs, std::string folder, std::string path)
-      : fs_(fs), folder_(std::move(folder)), path_(std::move(path)), file_(Open()) {}
+      : fs_(fs), folder_(std::move(folder)), path_(std::move(path)), file_(Open()) {
+    whole_size_ = FileSize();
+  }
 
  protected:
   void sink_it_(const spdlog::details::log_msg& msg) override {
@@ -48,14 +58,43 @@ class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
     if (!std::filesystem::exists(path_, error) && !error) {
       Reopen(msg);
     }
-    file_->log(msg);
+    if (lost_ > 0) {
+      const std::string text = ThreadIdText() + " w :   " + std::to_string(lost_) +
+                               " lines were not written: " + failure_;
+      if (!WriteWhole(Note(msg, text))) {
+        ++lost_;
+        return;
+      }
+      lost_ = 0;
+    }
+    if (!WriteWhole(msg)) {
+      if (lost_ == 0) {
+        std::fprintf(stderr,
+                     "halvorn: cannot write the log file: %s; lines are dropped until it can be "
+                     "written again\n",
+                     failure_.c_str());
+      }
+      ++lost_;
+    }
   }
-  void flush_() override { file_->flush(); }
+  void flush_() override {
+    // Every line is flushed as it is written; nothing is left to fail here but a file that
+    // could not be opened again.
+    if (file_) {
+      try {
+        file_->flush();
+      } catch (const spdlog::spdlog_ex&) {
+        CutBackToWholeLines();
+      }
+    }
+  }
   void set_pattern_(const std::string& pattern) override {
     set_formatter_(std::make_unique<spdlog::pattern_formatter>(pattern));
   }
   void set_formatter_(std::unique_ptr<spdlog::formatter> formatter) override {
-    file_->set_formatter(formatter->clone());
+    if (file_) {
+      file_->set_formatter(formatter->clone());
+    }
     formatter_ = std::move(formatter);
   }
 
@@ -63,6 +102,55 @@ class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   std::shared_ptr<spdlog::sinks::rotating_file_sink_st> Open() const {
     return std::make_shared<spdlog::sinks::rotating_file_sink_st>(path_, LogHelper::kMaxFileSize,
                                                                   LogHelper::kMaxFiles, false);
+  }
+
+  std::uintmax_t FileSize() const {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path_, error);
+    return error ? 0 : size;
+  }
+
+  static spdlog::details::log_msg Note(const spdlog::details::log_msg& msg,
+                                       const std::string& text) {
+    return spdlog::details::log_msg(msg.time, msg.source, msg.logger_name, spdlog::level::warn,
+                                    spdlog::string_view_t(text.data(), text.size()));
+  }
+
+  // Writes and flushes one line; false, with the file cut back to its last whole line, when
+  // that fails.
+  bool WriteWhole(const spdlog::details::log_msg& msg) {
+    try {
+      if (!file_) {
+        file_ = Open();
+        if (formatter_) {
+          file_->set_formatter(formatter_->clone());
+        }
+      }
+      file_->log(msg);
+      file_->flush();
+    } catch (const spdlog::spdlog_ex& e) {
+      failure_ = e.what();
+      CutBackToWholeLines();
+      return false;
+    }
+    whole_size_ = FileSize();
+    return true;
+  }
+
+  // Drops the open file (whatever of its buffer still reaches the disk) and cuts the file back
+  // to the size it had after its last whole line. A file smaller than that was begun anew by
+  // the rotation within the failed write, so all it holds is part of that line.
+  void CutBackToWholeLines() {
+    file_.reset();
+    std::error_code error;
+    const std::uintmax_t size = FileSize();
+    if (size != whole_size_) {
+      std::filesystem::resize_file(path_, size > whole_size_ ? whole_size_ : 0, error);
+    }
+    if (size < whole_size_) {
+      whole_size_ = 0;
+    }
+    // Opened again at the next line.
   }
 
   void Reopen(const spdlog::details::log_msg& msg) {
@@ -75,10 +163,9 @@ class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
       auto file = Open();
       file->set_formatter(formatter_->clone());
       const std::string text = ThreadIdText() + " w :   the log file was gone; written anew";
-      spdlog::details::log_msg note(msg.time, msg.source, msg.logger_name, spdlog::level::warn,
-                                    spdlog::string_view_t(text.data(), text.size()));
-      file->log(note);
+      file->log(Note(msg, text));
       file_ = std::move(file);
+      whole_size_ = 0;
     } catch (const std::exception&) {
       // Not possible now (a full disk): the old file keeps the lines; tried again next line.
     }
@@ -87,7 +174,10 @@ class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   LogFolderPlatform& fs_;
   const std::string folder_;
   const std::string path_;
-  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> file_;
+  std::shared_ptr<spdlog::sinks::rotating_file_sink_st> file_;  // null after a failed write
+  std::uintmax_t whole_size_ = 0;  // the file's size after its last whole line
+  std::size_t lost_ = 0;           // lines not written since the last one that was
+  std::string failure_;            // why the last line could not be written
 };
 
 void RunFolderCleanup(LogFolderPlatform& fs) {
