@@ -1,6 +1,7 @@
 // The journal as the event log of getLastLogTime: journal files that systemd-journal-remote
 // builds from the export format, read by the real backend (LogindPower over a journal folder)
-// and walked by the shared code.
+// and walked by the shared code; also damaged (cut short, garbage beside them, a folder in a
+// file's place), where what cannot be read counts as no logon.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -70,6 +71,14 @@ std::string LocalText(std::int64_t seconds) {
   return text;
 }
 
+// What is wrong with the journal folder besides its entries.
+enum class Damage {
+  kNone,
+  kCutShort,        // the journal file cut to its first 4 KiB (a disk that filled up, a crash)
+  kGarbageBeside,   // a second ".journal" file of random bytes beside the good one
+  kUnreadableFile,  // the journal file replaced by a folder of the same name
+};
+
 struct JournalCase {
   const char* name;
   bool journal;  // false: no journal folder at all
@@ -78,6 +87,7 @@ struct JournalCase {
   std::uint32_t record;
   std::int64_t written;
   int uid;
+  Damage damage = Damage::kNone;
 };
 
 Entry Logon(std::int64_t at, int uid) {
@@ -112,6 +122,12 @@ std::vector<JournalCase> Cases() {
     deep.entries.push_back({kBase + 1 + i, "sshd", kNewSession, "6", 2000});
   }
   cases.push_back(deep);
+  // A damaged journal is read as far as it can be; what cannot be read is no logon.
+  const std::vector<Entry> logons = {Logon(kBase, 1000), Logon(kBase + 60, 1001)};
+  cases.push_back({"CutShortFile", true, logons, 0, 0, 0, Damage::kCutShort});
+  cases.push_back(
+      {"GarbageBesideAGoodFile", true, logons, 2, kBase + 60, 1001, Damage::kGarbageBeside});
+  cases.push_back({"FileThatIsAFolder", true, logons, 0, 0, 0, Damage::kUnreadableFile});
   // Other entries only.
   cases.push_back({"NoLogonEntry",
                    true,
@@ -142,6 +158,29 @@ TEST(JournalLogTest, LastLogonTime) {
       const std::optional<int> status = remote.WaitForExit(std::chrono::seconds(60));
       ASSERT_TRUE(status.has_value() && *status == 0)
           << testing::ReadFile(dir.path() / "remote.out");
+    }
+    const std::filesystem::path file = journal / "test.journal";
+    switch (c.damage) {
+      case Damage::kNone:
+        break;
+      case Damage::kCutShort:
+        std::filesystem::resize_file(file, 4096);
+        break;
+      case Damage::kGarbageBeside: {
+        std::ofstream garbage(journal / "garbage.journal", std::ios::binary);
+        std::uint32_t x = 2463534242u;
+        for (int i = 0; i < 65536; ++i) {
+          x ^= x << 13;
+          x ^= x >> 17;
+          x ^= x << 5;
+          garbage.put(static_cast<char>(x & 0xff));
+        }
+        break;
+      }
+      case Damage::kUnreadableFile:
+        std::filesystem::remove(file);
+        std::filesystem::create_directory(file);
+        break;
     }
 
     LogindPower power(journal.string());
