@@ -119,6 +119,19 @@ TEST(SystemdServiceManagerTest, AStopDuringStartIsHeldUntilTheServiceAcceptsIt) 
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "T i :   CtrlCode = 0x1 ; dwEventType = 0"), 1);
 }
 
+// Waits on `event` on a thread of its own; once that thread is asleep in the wait (past the
+// point where READY=1 would go), sets the event and joins it.
+void WaitOnAnotherThreadUntilSet(StopEvent& event) {
+  std::atomic<pid_t> waiter_tid{0};
+  std::thread waiter([&] {
+    waiter_tid = static_cast<pid_t>(::syscall(SYS_gettid));
+    event.Wait();
+  });
+  EXPECT_TRUE(testing::PollUntil([&] { return waiter_tid != 0 && Asleep(waiter_tid); }));
+  event.Set();
+  waiter.join();
+}
+
 // The stop control runs on the dispatcher while the service main routine is on its way to the
 // stop event's first wait: the stop pending report can go out before that wait. systemd must
 // not be told READY=1 after it.
@@ -133,15 +146,7 @@ TEST(SystemdServiceManagerTest, NoReadyAfterAStopReport) {
   status.dwCurrentState = static_cast<std::uint32_t>(ServiceState::kStopPending);
   manager.SetServiceStatus(status);
 
-  std::atomic<pid_t> waiter_tid{0};
-  std::thread waiter([&] {
-    waiter_tid = static_cast<pid_t>(::syscall(SYS_gettid));
-    event->Wait();
-  });
-  // Asleep in the wait: past the point where READY=1 would go.
-  EXPECT_TRUE(testing::PollUntil([&] { return waiter_tid != 0 && Asleep(waiter_tid); }));
-  event->Set();
-  waiter.join();
+  WaitOnAnotherThreadUntilSet(*event);
 
   const std::vector<std::string> lines = capture.Lines();
   EXPECT_GE(IndexOf(lines, "T i :   notify : STOPPING=1;STATUS=stop pending"), 0);
@@ -154,14 +159,7 @@ TEST(SystemdServiceManagerTest, TheFirstWaitSendsReadyOnce) {
   SystemdServiceManager manager;
   std::unique_ptr<StopEvent> event = manager.CreateStopEvent();
   ASSERT_NE(event, nullptr);
-  std::atomic<pid_t> waiter_tid{0};
-  std::thread waiter([&] {
-    waiter_tid = static_cast<pid_t>(::syscall(SYS_gettid));
-    event->Wait();
-  });
-  EXPECT_TRUE(testing::PollUntil([&] { return waiter_tid != 0 && Asleep(waiter_tid); }));
-  event->Set();
-  waiter.join();
+  WaitOnAnotherThreadUntilSet(*event);
   event->Wait();  // set: returns at once, and says nothing more
   const std::vector<std::string> lines = capture.Lines();
   EXPECT_EQ(std::count(lines.begin(), lines.end(), "T i :   notify : READY=1"), 1);
