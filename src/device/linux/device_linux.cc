@@ -34,17 +34,13 @@
 
 #include "device/device_platform.h"
 #include "device/linux/device_ids.h"
-#include "device/linux/udev_handles.h"
+#include "util/linux/udev_handles.h"
 #include "util/platform.h"
 #include "util/printf_format.h"
 #include "util/utf16le.h"
 
 namespace halvorn::device_platform {
 namespace {
-
-using udev_handles::ScopedDevice;
-using udev_handles::ScopedEnumerate;
-using udev_handles::ScopedUdev;
 
 constexpr std::uint32_t kIfTypeOther = 1;
 constexpr std::uint32_t kIfTypeEthernet = 6;
@@ -244,7 +240,7 @@ std::uint32_t ForEachDevice(std::initializer_list<const char*> subsystems, Visit
   if (!udev) {
     return errno != 0 ? static_cast<std::uint32_t>(errno) : kErrorNotEnoughMemory;
   }
-  ScopedEnumerate enumerate(udev_enumerate_new(udev.get()));
+  ScopedUdevEnumerate enumerate(udev_enumerate_new(udev.get()));
   if (!enumerate) {
     return kErrorNotEnoughMemory;
   }
@@ -257,7 +253,7 @@ std::uint32_t ForEachDevice(std::initializer_list<const char*> subsystems, Visit
   }
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
-    ScopedDevice dev(udev_device_new_from_syspath(udev.get(), udev_list_entry_get_name(entry)));
+    ScopedUdevDevice dev(udev_device_new_from_syspath(udev.get(), udev_list_entry_get_name(entry)));
     if (dev) {
       visit(dev.get());
     }

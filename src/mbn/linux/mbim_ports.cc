@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "mbn/linux/udev_types.h"
+#include "util/linux/udev_handles.h"
 
 namespace halvorn::mbn_linux {
 
@@ -54,11 +54,11 @@ bool IsMbimControlPort(udev_device* device) {
 
 std::vector<std::string> ListMbimControlPorts() {
   std::vector<std::string> ports;
-  UdevPtr context(udev_new());
+  ScopedUdev context(udev_new());
   if (!context) {
     return ports;
   }
-  UdevEnumeratePtr enumerate(udev_enumerate_new(context.get()));
+  ScopedUdevEnumerate enumerate(udev_enumerate_new(context.get()));
   if (!enumerate) {
     return ports;
   }
@@ -69,7 +69,7 @@ std::vector<std::string> ListMbimControlPorts() {
   }
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
-    UdevDevicePtr device(
+    ScopedUdevDevice device(
         udev_device_new_from_syspath(context.get(), udev_list_entry_get_name(entry)));
     if (!device || !IsMbimControlPort(device.get())) {
       continue;

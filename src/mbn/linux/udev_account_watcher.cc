@@ -14,12 +14,12 @@ using mbn_platform::CallResult;
 using mbn_platform::WatcherStatus;
 
 CallResult UdevAccountWatcher::Create(std::unique_ptr<mbn_platform::AccountWatcher>* watcher) {
-  UdevPtr context(udev_new());
+  ScopedUdev context(udev_new());
   if (!context) {
     return CallResult::StdFailure("udev is not available");
   }
   // Events after udev has handled them: the device node exists and has its permissions.
-  UdevMonitorPtr monitor(udev_monitor_new_from_netlink(context.get(), "udev"));
+  ScopedUdevMonitor monitor(udev_monitor_new_from_netlink(context.get(), "udev"));
   if (!monitor ||
       udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), kCdcWdmSubsystem, nullptr) <
           0 ||
@@ -34,7 +34,7 @@ CallResult UdevAccountWatcher::Create(std::unique_ptr<mbn_platform::AccountWatch
   return CallResult::Ok();
 }
 
-UdevAccountWatcher::UdevAccountWatcher(UdevPtr context, UdevMonitorPtr monitor, ScopedFd wake)
+UdevAccountWatcher::UdevAccountWatcher(ScopedUdev context, ScopedUdevMonitor monitor, ScopedFd wake)
     : context_(std::move(context)), monitor_(std::move(monitor)), wake_(std::move(wake)) {}
 
 UdevAccountWatcher::~UdevAccountWatcher() {
@@ -116,7 +116,7 @@ void UdevAccountWatcher::Raise(Event event) {
 }
 
 void UdevAccountWatcher::Enumerate() {
-  UdevEnumeratePtr enumerate(udev_enumerate_new(context_.get()));
+  ScopedUdevEnumerate enumerate(udev_enumerate_new(context_.get()));
   if (enumerate) {
     udev_enumerate_add_match_subsystem(enumerate.get(), kCdcWdmSubsystem);
     udev_enumerate_add_match_subsystem(enumerate.get(), kWwanSubsystem);
@@ -125,7 +125,7 @@ void UdevAccountWatcher::Enumerate() {
       udev_list_entry* entry = nullptr;
       udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
         const char* syspath = udev_list_entry_get_name(entry);
-        UdevDevicePtr device(udev_device_new_from_syspath(context_.get(), syspath));
+        ScopedUdevDevice device(udev_device_new_from_syspath(context_.get(), syspath));
         if (device && IsMbimControlPort(device.get()) && known_.insert(syspath).second) {
           Raise(Event::kAdded);
         }
@@ -137,7 +137,7 @@ void UdevAccountWatcher::Enumerate() {
 }
 
 void UdevAccountWatcher::ReceiveOne() {
-  UdevDevicePtr device(udev_monitor_receive_device(monitor_.get()));
+  ScopedUdevDevice device(udev_monitor_receive_device(monitor_.get()));
   if (!device) {
     return;
   }

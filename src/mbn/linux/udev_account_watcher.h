@@ -16,9 +16,9 @@
 #include <thread>
 #include <vector>
 
-#include "util/linux/scoped_fd.h"
-#include "mbn/linux/udev_types.h"
 #include "mbn/mbn_platform.h"
+#include "util/linux/scoped_fd.h"
+#include "util/linux/udev_handles.h"
 
 namespace halvorn::mbn_linux {
 
@@ -45,7 +45,7 @@ class UdevAccountWatcher : public mbn_platform::AccountWatcher {
  private:
   enum class Event { kAdded, kRemoved, kEnumerated };
 
-  UdevAccountWatcher(UdevPtr context, UdevMonitorPtr monitor, ScopedFd wake);
+  UdevAccountWatcher(ScopedUdev context, ScopedUdevMonitor monitor, ScopedFd wake);
   mbn_platform::CallResult Add(Event event, std::function<void()> handler, std::int64_t* token);
   void Raise(Event event);
   void Run();
@@ -54,8 +54,8 @@ class UdevAccountWatcher : public mbn_platform::AccountWatcher {
   // Thread: one uevent from the monitor.
   void ReceiveOne();
 
-  UdevPtr context_;  // used by the watcher's thread once it runs
-  UdevMonitorPtr monitor_;
+  ScopedUdev context_;  // used by the watcher's thread once it runs
+  ScopedUdevMonitor monitor_;
   ScopedFd wake_;  // eventfd: the destructor wakes the thread through it
   bool listening_ = false;
   std::atomic<mbn_platform::WatcherStatus> status_{mbn_platform::WatcherStatus::kCreated};
