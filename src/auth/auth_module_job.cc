@@ -20,15 +20,6 @@ namespace {
 
 constexpr const char* kTag = "CTaskAuthModule::doJob";
 
-// Writes the exit trace line on every way out of a run.
-class TraceScope {
- public:
-  TraceScope() { LogHelper::TraceEnter(kTag); }
-  ~TraceScope() { LogHelper::TraceLeave(kTag); }
-  TraceScope(const TraceScope&) = delete;
-  TraceScope& operator=(const TraceScope&) = delete;
-};
-
 template <class F, class... Args>
 bool Call(const F& f, Args&&... args) {
   return f && f(std::forward<Args>(args)...);
@@ -56,7 +47,7 @@ AuthModuleCollaborators::AuthModuleCollaborators()
       verifyPlatform(&VerifyPlatform) {}
 
 bool RunAuthModuleJob(const AuthModuleCollaborators& with, bool* retry) {
-  TraceScope trace;
+  const TraceScope trace(kTag);
   bool ignored_retry = false;
   bool& retry_flag = retry != nullptr ? *retry : ignored_retry;
   std::int32_t level = -1;

@@ -147,12 +147,11 @@ std::string FindInstanceId(const std::string& adapter_name, bool* found_key) {
 }  // namespace
 
 int CDeviceHelper::GetTessaryHwid(std::string& hwid) {
-  LogHelper::TraceEnter(kHwidTag);
+  const TraceScope trace(kHwidTag);
   std::uint32_t error = 0;
   std::unique_ptr<dp::DeviceList> devices = dp::GetPresentDevices(&error);
   if (!devices) {
     LogHelper::Print(LogInfo, kHwidTag, "SetupDiGetClassDevs error code 0x%08x", error);
-    LogHelper::TraceLeave(kHwidTag);
     return kNotFound;
   }
   std::vector<std::uint8_t> buffer(kPropertyBufferSize);
@@ -161,8 +160,6 @@ int CDeviceHelper::GetTessaryHwid(std::string& hwid) {
     if (!devices->SelectDevice(index, &error)) {
       LogHelper::Print(LogInfo, kHwidTag, "SetupDiEnumDeviceInfo return : %d ,error code: 0x%08x",
                        0, error);
-      devices.reset();
-      LogHelper::TraceLeave(kHwidTag);
       return kNotFound;
     }
     // A device without a description or power data is never considered.
@@ -181,20 +178,17 @@ int CDeviceHelper::GetTessaryHwid(std::string& hwid) {
     if (Contains(first_id, kVendorPattern) && ContainsProductId(first_id)) {
       hwid = first_id;
       LogHelper::Print(LogInfo, kHwidTag, "find device : %s", hwid);
-      devices.reset();
-      LogHelper::TraceLeave(kHwidTag);
       return 0;
     }
   }
 }
 
 bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
-  LogHelper::TraceEnter(kMbimTag);
+  const TraceScope trace(kMbimTag);
   const std::uint32_t size = dp::GetAdapterListSize(dp::kAfUnspec, 0);
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[size]);
   if (!buffer) {
     LogHelper::Print(LogError, kMbimTag, "GetAdaptersAddresses AF_UNSPEC failed");
-    LogHelper::TraceLeave(kMbimTag);
     return false;
   }
   std::string adapter_name;
@@ -223,7 +217,6 @@ bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
   buffer.reset();
   if (adapter_name.empty()) {
     LogHelper::Print(LogInfo, kMbimTag, "not get adapter,return ");
-    LogHelper::TraceLeave(kMbimTag);
     return false;
   }
 
@@ -234,12 +227,10 @@ bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
   }
   if (instance_id.empty()) {
     LogHelper::Print(LogInfo, kMbimTag, "not get hardware id,return");
-    LogHelper::TraceLeave(kMbimTag);
     return false;
   }
   if (!Contains(instance_id, kVendorPattern)) {
     LogHelper::Print(LogInfo, kMbimTag, "not find mbim vid (%s),return", kVendorPattern);
-    LogHelper::TraceLeave(kMbimTag);
     return false;
   }
   for (std::string_view id : ProductIds()) {
@@ -248,12 +239,10 @@ bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
       found = 1;
       LogHelper::Print(LogInfo, kMbimTag, "IsTessaryMBIMDevcieExist %s %s %s ", kVendorPattern,
                        kProductIdList, found == 1 ? "find" : "not find");
-      LogHelper::TraceLeave(kMbimTag);
       return true;
     }
   }
   LogHelper::Print(LogInfo, kMbimTag, "not find mbim pid (%s),return", kProductIdList);
-  LogHelper::TraceLeave(kMbimTag);
   return false;
 }
 

@@ -104,17 +104,15 @@ bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
   // The query reports its failures as errors, the set as information.
   const unsigned failure_code = query ? LogError : LogInfo;
   bool result = false;
-  LogHelper::TraceEnter(tag);
+  const TraceScope trace(tag);
   // A raised failure: logged, and the call ends with the result reached so far; the session
   // is not closed explicitly, every object is released on the way out.
   auto raised = [&](const CallResult& r) {
     LogRaised(failure_code, tag, r);
-    LogHelper::TraceLeave(tag);
     return result;
   };
   auto none = [&](unsigned code, const char* message) {
     LogHelper::Print(code, tag, "%s", message);
-    LogHelper::TraceLeave(tag);
     return false;
   };
 
@@ -211,21 +209,19 @@ bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
   if (CallResult r = session->Close(); !r.ok()) {
     return raised(r);
   }
-  LogHelper::TraceLeave(tag);
   return result;
 }
 
 void CMbnWinRtHelper::Init() {
-  LogHelper::TraceEnter(kInitTag);
+  const TraceScope trace(kInitTag);
   if (!bInitialized) {
     InitMobileBroadbandAccountWatcher();
     bInitialized = true;
   }
-  LogHelper::TraceLeave(kInitTag);
 }
 
 void CMbnWinRtHelper::InitMobileBroadbandAccountWatcher() {
-  LogHelper::TraceEnter(kInitWatcherTag);
+  const TraceScope trace(kInitWatcherTag);
   std::unique_ptr<mbn_platform::AccountWatcher> watcher;
   CallResult created = runtime_.CreateAccountWatcher(&watcher);
   if (!created.ok() || !watcher) {
@@ -233,7 +229,6 @@ void CMbnWinRtHelper::InitMobileBroadbandAccountWatcher() {
     // resume.
     LogRaised(LogInfo, kInitWatcherTag, created.ok() ? CallResult::Failure() : created);
     watcher_.reset();
-    LogHelper::TraceLeave(kInitWatcherTag);
     return;
   }
   watcher_ = std::move(watcher);
@@ -260,15 +255,13 @@ void CMbnWinRtHelper::InitMobileBroadbandAccountWatcher() {
     LogHelper::Print(LogInfo, kInitWatcherTag, reg.line,
                      static_cast<std::int32_t>(static_cast<std::uint32_t>(token & 0xFFFFFFFF)));
   }
-  LogHelper::TraceLeave(kInitWatcherTag);
 }
 
 void CMbnWinRtHelper::StartMobileBroadbandAccountWatcher() {
   using mbn_platform::WatcherStatus;
-  LogHelper::TraceEnter(kStartTag);
+  const TraceScope trace(kStartTag);
   if (!watcher_) {
     LogHelper::Print(LogInfo, kStartTag, "Watcher is not available.");
-    LogHelper::TraceLeave(kStartTag);
     return;
   }
   WatcherStatus status = WatcherStatus::kCreated;
@@ -285,25 +278,21 @@ void CMbnWinRtHelper::StartMobileBroadbandAccountWatcher() {
   if (!r.ok()) {
     LogRaised(LogInfo, kStartTag, r);
   }
-  LogHelper::TraceLeave(kStartTag);
 }
 
 void CMbnWinRtHelper::AccountAddedHandler() {
-  LogHelper::TraceEnter(kAddedTag);
+  const TraceScope trace(kAddedTag);
   if (account_added_) {
     account_added_();
   }
-  LogHelper::TraceLeave(kAddedTag);
 }
 
 void CMbnWinRtHelper::AccountRemovedHandler() {
-  LogHelper::TraceEnter(kRemovedTag);
-  LogHelper::TraceLeave(kRemovedTag);
+  const TraceScope trace(kRemovedTag);
 }
 
 void CMbnWinRtHelper::AccountEnumHandler() {
-  LogHelper::TraceEnter(kEnumTag);
-  LogHelper::TraceLeave(kEnumTag);
+  const TraceScope trace(kEnumTag);
 }
 
 }  // namespace halvorn

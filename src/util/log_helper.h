@@ -162,6 +162,19 @@ class LogHelper {
   std::string current_file_;
 };
 
+// The enter trace line of `tag` when made, its leave line when it goes: the leave line on every
+// way out of a function, after its last line and after the locals made after the scope.
+class TraceScope {
+ public:
+  explicit TraceScope(const char* tag) : tag_(tag) { LogHelper::TraceEnter(tag_); }
+  ~TraceScope() { LogHelper::TraceLeave(tag_); }
+  TraceScope(const TraceScope&) = delete;
+  TraceScope& operator=(const TraceScope&) = delete;
+
+ private:
+  const char* tag_;
+};
+
 }  // namespace halvorn
 
 #endif  // HALVORN_UTIL_LOG_HELPER_H_
