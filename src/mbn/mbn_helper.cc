@@ -2,8 +2,12 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdint>
+#include <memory>
 #include <mutex>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "util/little_endian.h"
 #include "util/log_helper.h"
@@ -75,6 +79,142 @@ CallResult WaitForCommand(mbn_platform::PendingCommand& pending,
   return CallResult::Ok();
 }
 
+// One run of the level query or set: how it logs, and the runtime objects it reaches, each
+// held until the run ends (released in the reverse order).
+struct CommandRun {
+  explicit CommandRun(bool is_query)
+      : query(is_query),
+        tag(is_query ? kGetTag : kSetTag),
+        failure_code(is_query ? LogError : LogInfo) {}
+
+  const bool query;
+  const char* const tag;
+  // The query reports its failures as errors, the set as information.
+  const unsigned failure_code;
+  std::unique_ptr<mbn_platform::Modem> modem;
+  std::unique_ptr<mbn_platform::DeviceService> service;
+  std::unique_ptr<mbn_platform::CommandSession> session;
+  std::unique_ptr<mbn_platform::RequestBuffer> request;
+  std::unique_ptr<mbn_platform::PendingCommand> pending;
+};
+
+// A raised failure: logged, and the run ends with `result`. The session is not closed
+// explicitly; every object is released on the way out.
+bool EndsRaised(const CommandRun& run, const CallResult& r, bool result = false) {
+  LogRaised(run.failure_code, run.tag, r);
+  return result;
+}
+
+// An object the runtime did not give: said, and the run fails.
+bool EndsWithout(const CommandRun& run, unsigned code, const char* message) {
+  LogHelper::Print(code, run.tag, "%s", message);
+  return false;
+}
+
+// The modem, its vendor device service and a command session on it; false when the run ended.
+bool ReachSession(mbn_platform::Runtime& runtime, CommandRun& run) {
+  LogHelper::Print(LogInfo, run.tag, "+Get MobileBroadbandModem");
+  if (CallResult r = runtime.GetDefaultModem(&run.modem); !r.ok()) {
+    return EndsRaised(run, r);
+  }
+  LogHelper::Print(LogInfo, run.tag, "-Get MobileBroadbandModem");
+  if (!run.modem) {
+    return EndsWithout(run, LogError, "MBIM Modem is not exist!");
+  }
+
+  LogHelper::Print(LogInfo, run.tag, "+Get GetDeviceService");
+  if (CallResult r = run.modem->GetDeviceService(CMbnWinRtHelper::qbi_uuid, &run.service);
+      !r.ok()) {
+    return EndsRaised(run, r);
+  }
+  LogHelper::Print(LogInfo, run.tag, "-Get GetDeviceService");
+  if (!run.service) {
+    return EndsWithout(
+        run, run.failure_code,
+        "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}");
+  }
+
+  LogHelper::Print(LogInfo, run.tag, "+OpenCommandSession");
+  if (CallResult r = run.service->OpenCommandSession(&run.session); !r.ok()) {
+    return EndsRaised(run, r);
+  }
+  LogHelper::Print(LogInfo, run.tag, "-OpenCommandSession");
+  if (!run.session) {
+    return EndsWithout(run, run.failure_code, "OpenCommandSession() failed.");
+  }
+  if (run.query) {
+    LogHelper::Print(LogInfo, run.tag, "device_service_session:0x%x",
+                     static_cast<std::uint32_t>(run.session->Identity() & 0xFFFFFFFFu));
+  }
+  return true;
+}
+
+// The request (the query sends one zero byte; the set sends the level 1 as a little-endian
+// 32-bit value), sent on the session; false when the run ended.
+bool SendRequest(mbn_platform::Runtime& runtime, CommandRun& run) {
+  static constexpr std::uint8_t kQueryRequest[] = {0x00};
+  static constexpr std::uint8_t kSetRequest[] = {0x01, 0x00, 0x00, 0x00};
+  if (CallResult r = run.query ? runtime.MakeRequest(kQueryRequest, &run.request)
+                               : runtime.MakeRequest(kSetRequest, &run.request);
+      !r.ok()) {
+    return EndsRaised(run, r);
+  }
+  if (!run.query) {
+    LogHelper::Print(LogInfo, run.tag, "set cfun value: %d.", 1);
+  }
+
+  LogHelper::Print(LogInfo, run.tag, run.query ? "+SendQueryCommandAsync" : "+SendSetCommandAsync");
+  if (CallResult r =
+          run.query
+              ? run.session->SendQuery(CMbnWinRtHelper::CFUN_COMMAND_ID, *run.request, &run.pending)
+              : run.session->SendSet(CMbnWinRtHelper::CFUN_COMMAND_ID, *run.request, &run.pending);
+      !r.ok() || !run.pending) {
+    return EndsRaised(run, r.ok() ? CallResult::Failure() : r);
+  }
+  LogHelper::Print(LogInfo, run.tag, run.query ? "-SendQueryCommandAsync" : "-SendSetCommandAsync");
+  return true;
+}
+
+// Waits up to `bound` for the answer and reads it: whether the command did what it asked
+// (the level in *level for a query), or empty when the run ended.
+std::optional<bool> ReadAnswer(CommandRun& run,
+                               std::chrono::milliseconds bound,
+                               std::int32_t* level) {
+  AsyncStatus status = AsyncStatus::kStarted;
+  if (CallResult r = WaitForCommand(*run.pending, bound, &status); !r.ok()) {
+    EndsRaised(run, r);
+    return std::nullopt;
+  }
+  if (status != AsyncStatus::kCompleted) {
+    LogHelper::Print(run.failure_code, run.tag, "async_state = %s", AsyncStateName(status));
+    return false;
+  }
+  std::uint32_t status_code = 0;
+  std::vector<std::uint8_t> response;
+  if (CallResult r = run.pending->GetResults(&status_code, &response); !r.ok()) {
+    EndsRaised(run, r);
+    return std::nullopt;
+  }
+  if (status_code != 0) {
+    LogHelper::Print(run.failure_code, run.tag, "result status code = %d\n", status_code);
+    return false;
+  }
+  if (!run.query) {
+    LogHelper::Print(LogInfo, run.tag, "set cfun successful.");
+    return true;
+  }
+  if (response.size() < 4) {
+    // A level needs four bytes; a shorter answer is a failed read, never a read past its end.
+    LogHelper::Print(LogError, run.tag, "query response too short: %d bytes",
+                     static_cast<std::uint32_t>(response.size()));
+    return false;
+  }
+  const auto value = static_cast<std::int32_t>(LoadLe32(response.data()));
+  *level = value;
+  LogHelper::Print(LogInfo, run.tag, "query command complete. cfun mode = %d.", value);
+  return true;
+}
+
 }  // namespace
 
 CMbnWinRtHelper::CMbnWinRtHelper(mbn_platform::Runtime& runtime,
@@ -100,116 +240,23 @@ bool CMbnWinRtHelper::SetMbimCfun() {
 }
 
 bool CMbnWinRtHelper::RunCommand(bool query, std::int32_t* level) {
-  const char* tag = query ? kGetTag : kSetTag;
-  // The query reports its failures as errors, the set as information.
-  const unsigned failure_code = query ? LogError : LogInfo;
-  bool result = false;
-  const TraceScope trace(tag);
-  // A raised failure: logged, and the call ends with the result reached so far; the session
-  // is not closed explicitly, every object is released on the way out.
-  auto raised = [&](const CallResult& r) {
-    LogRaised(failure_code, tag, r);
-    return result;
-  };
-  auto none = [&](unsigned code, const char* message) {
-    LogHelper::Print(code, tag, "%s", message);
-    return false;
-  };
-
+  // Made before the trace scope: the runtime objects are released after the leave line.
+  CommandRun run(query);
+  const TraceScope trace(run.tag);
   if (!IsMbimModemExist()) {
-    return none(LogInfo, "MBIM Device is not exist.");
+    return EndsWithout(run, LogInfo, "MBIM Device is not exist.");
   }
-
-  LogHelper::Print(LogInfo, tag, "+Get MobileBroadbandModem");
-  std::unique_ptr<mbn_platform::Modem> modem;
-  if (CallResult r = runtime_.GetDefaultModem(&modem); !r.ok()) {
-    return raised(r);
+  if (!ReachSession(runtime_, run) || !SendRequest(runtime_, run)) {
+    return false;
   }
-  LogHelper::Print(LogInfo, tag, "-Get MobileBroadbandModem");
-  if (!modem) {
-    return none(LogError, "MBIM Modem is not exist!");
+  const std::optional<bool> result = ReadAnswer(run, command_wait_, level);
+  if (!result) {
+    return false;
   }
-
-  LogHelper::Print(LogInfo, tag, "+Get GetDeviceService");
-  std::unique_ptr<mbn_platform::DeviceService> service;
-  if (CallResult r = modem->GetDeviceService(qbi_uuid, &service); !r.ok()) {
-    return raised(r);
+  if (CallResult r = run.session->Close(); !r.ok()) {
+    return EndsRaised(run, r, *result);
   }
-  LogHelper::Print(LogInfo, tag, "-Get GetDeviceService");
-  if (!service) {
-    return none(failure_code,
-                "GetDeviceService() failed. qbi_uuid ={11223344-5566-7788-99AA-BBCCDDEEFF11}");
-  }
-
-  LogHelper::Print(LogInfo, tag, "+OpenCommandSession");
-  std::unique_ptr<mbn_platform::CommandSession> session;
-  if (CallResult r = service->OpenCommandSession(&session); !r.ok()) {
-    return raised(r);
-  }
-  LogHelper::Print(LogInfo, tag, "-OpenCommandSession");
-  if (!session) {
-    return none(failure_code, "OpenCommandSession() failed.");
-  }
-  if (query) {
-    LogHelper::Print(LogInfo, tag, "device_service_session:0x%x",
-                     static_cast<std::uint32_t>(session->Identity() & 0xFFFFFFFFu));
-  }
-
-  // The query sends one zero byte; the set sends the level 1 as a little-endian 32-bit value.
-  static constexpr std::uint8_t kQueryRequest[] = {0x00};
-  static constexpr std::uint8_t kSetRequest[] = {0x01, 0x00, 0x00, 0x00};
-  std::unique_ptr<mbn_platform::RequestBuffer> request;
-  if (CallResult r = query ? runtime_.MakeRequest(kQueryRequest, &request)
-                           : runtime_.MakeRequest(kSetRequest, &request);
-      !r.ok()) {
-    return raised(r);
-  }
-  if (!query) {
-    LogHelper::Print(LogInfo, tag, "set cfun value: %d.", 1);
-  }
-
-  LogHelper::Print(LogInfo, tag, query ? "+SendQueryCommandAsync" : "+SendSetCommandAsync");
-  std::unique_ptr<mbn_platform::PendingCommand> pending;
-  if (CallResult r = query ? session->SendQuery(CFUN_COMMAND_ID, *request, &pending)
-                           : session->SendSet(CFUN_COMMAND_ID, *request, &pending);
-      !r.ok() || !pending) {
-    return raised(r.ok() ? CallResult::Failure() : r);
-  }
-  LogHelper::Print(LogInfo, tag, query ? "-SendQueryCommandAsync" : "-SendSetCommandAsync");
-
-  AsyncStatus status = AsyncStatus::kStarted;
-  if (CallResult r = WaitForCommand(*pending, command_wait_, &status); !r.ok()) {
-    return raised(r);
-  }
-  if (status == AsyncStatus::kCompleted) {
-    std::uint32_t status_code = 0;
-    std::vector<std::uint8_t> response;
-    if (CallResult r = pending->GetResults(&status_code, &response); !r.ok()) {
-      return raised(r);
-    }
-    if (status_code != 0) {
-      LogHelper::Print(failure_code, tag, "result status code = %d\n", status_code);
-    } else if (!query) {
-      LogHelper::Print(LogInfo, tag, "set cfun successful.");
-      result = true;
-    } else if (response.size() < 4) {
-      // A level needs four bytes; a shorter answer is a failed read, never a read past its end.
-      LogHelper::Print(LogError, tag, "query response too short: %d bytes",
-                       static_cast<std::uint32_t>(response.size()));
-    } else {
-      const auto value = static_cast<std::int32_t>(LoadLe32(response.data()));
-      *level = value;
-      LogHelper::Print(LogInfo, tag, "query command complete. cfun mode = %d.", value);
-      result = true;
-    }
-  } else {
-    LogHelper::Print(failure_code, tag, "async_state = %s", AsyncStateName(status));
-  }
-
-  if (CallResult r = session->Close(); !r.ok()) {
-    return raised(r);
-  }
-  return result;
+  return *result;
 }
 
 void CMbnWinRtHelper::Init() {
