@@ -64,6 +64,9 @@ struct FaultCase {
   std::uint32_t query_padding = 0;     // bytes after the level: fragments past 4096
   JobRun hit;                          // the run the fault hits
   JobRun next;                         // the retry after it
+  // Another line the retry may end with, where the order of two events is not the test's to
+  // choose; null for none.
+  const char* next_also = nullptr;
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) {
@@ -184,12 +187,14 @@ const FaultCase kCases[] = {
      .hit = kSetsTheLevel,
      .next = {false, kAtOne, {kQuery}, 1}},
     // The modem is gone for good: the query waits out its bound, and the retry's presence
-    // test finds no modem and sends nothing.
+    // test finds no modem. Until the runtime has seen the port hang up (on its own thread) it
+    // may still count the modem as there, and the retry's query fails within its bound.
     {.name = "ModemVanishesAtTheQuery",
      .fault = Fault::kVanish,
      .target = FaultTarget::kQuery,
      .hit = {true, kReadFailed, {kQuery}, 0},
-     .next = {true, kNoModem, {}, 0}},
+     .next = {true, kNoModem, {}, 0},
+     .next_also = kReadFailed},
 };
 
 class AuthFaultMatrixTest : public testing::SimulatedLaptopTest,
@@ -234,10 +239,12 @@ TEST_P(AuthFaultMatrixTest, TheJobSurvivesTheFaultAndTheRetryFindsTheModem) {
     EXPECT_LT(took, kRunBound);
     EXPECT_EQ(retry, want.retry);
     ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], want.decisive_line);
+    const std::string& decisive = lines[lines.size() - 2];
+    const bool also = round == 1 && c.next_also != nullptr && decisive == c.next_also;
+    EXPECT_TRUE(decisive == want.decisive_line || also) << decisive;
     // Only an unreadable level waits before the retry.
-    EXPECT_EQ(sleeps, want.decisive_line == kReadFailed ? std::vector<std::uint32_t>{200}
-                                                        : std::vector<std::uint32_t>{});
+    EXPECT_EQ(sleeps, decisive == kReadFailed ? std::vector<std::uint32_t>{200}
+                                              : std::vector<std::uint32_t>{});
     const std::vector<std::string> all = simulator_->VendorCommands();
     ASSERT_GE(all.size(), commands_before);
     EXPECT_THAT(std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(commands_before),
