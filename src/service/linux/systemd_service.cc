@@ -72,11 +72,6 @@ bool SystemdServiceManager::RegisterControlHandler() {
   return signals_.is_valid() && wake_.is_valid();
 }
 
-void SystemdServiceManager::Notify(const std::string& message) {
-  std::lock_guard lock(notify_lock_);
-  SendLocked(message);
-}
-
 void SystemdServiceManager::NotifyReady() {
   std::lock_guard lock(notify_lock_);
   if (!stop_told_) {

@@ -50,13 +50,13 @@ class SystemdServiceManager final : public ServicePlatform {
   // made.
   std::uint32_t RunDispatcher(ServiceHost& host);
 
-  // Sends `message` (sd_notify) and logs it; the first message without a listener says so once.
-  void Notify(const std::string& message);
   // Sends READY=1 unless a stop pending or stopped report has been sent.
   void NotifyReady();
 
  private:
-  void SendLocked(const std::string& message);  // notify_lock_ held
+  // Sends `message` (sd_notify) and logs it; the first message without a listener says so
+  // once. Call with notify_lock_ held.
+  void SendLocked(const std::string& message);
   void Wake();
 
   ScopedFd signals_;  // SIGTERM and SIGINT, from the dispatcher's start
