@@ -15,6 +15,9 @@ WINEPREFIX=$(mktemp -d /tmp/halvorn-msi-wine.XXXXXX)
 cleanup() { wineserver -k 2>/dev/null || true; rm -rf "$WINEPREFIX"; }
 trap cleanup EXIT
 fail() { echo "msi-test: FAILED: $*" >&2; exit 1; }
+# Any other command that fails ends the test too (set -e): say which, so that a failure in a CI
+# log, where only these lines are shown, can be told apart.
+trap 'echo "msi-test: FAILED: line $LINENO: \"$BASH_COMMAND\" exited with $?" >&2' ERR
 
 wineboot --init >/dev/null 2>&1
 # Let the first boot end with its own server before keeping one (see scripts/test.sh); a prefix
