@@ -30,6 +30,18 @@ else()
   find_package(nlohmann_json 3 REQUIRED)
   add_library(halvorn_json INTERFACE)
   target_link_libraries(halvorn_json INTERFACE nlohmann_json::nlohmann_json)
+
+  # The system's libraries of the Linux backends, found once for the whole tree:
+  # PkgConfig::HALVORN_SYSTEMD (sd-bus, sd-daemon, sd-journal), PkgConfig::HALVORN_UDEV,
+  # PkgConfig::HALVORN_MBIM (libmbim-glib and GLib).
+  find_package(PkgConfig REQUIRED)
+  pkg_check_modules(HALVORN_SYSTEMD REQUIRED IMPORTED_TARGET GLOBAL libsystemd)
+  pkg_check_modules(HALVORN_UDEV REQUIRED IMPORTED_TARGET GLOBAL libudev)
+  pkg_check_modules(HALVORN_MBIM REQUIRED IMPORTED_TARGET GLOBAL mbim-glib)
+  if(HALVORN_BUILD_TESTS OR HALVORN_BUILD_BENCH)
+    # umockdev, for the test beds of the tests and benchmarks.
+    pkg_check_modules(HALVORN_UMOCKDEV REQUIRED IMPORTED_TARGET GLOBAL umockdev-1.0)
+  endif()
 endif()
 
 if(HALVORN_BUILD_TESTS)

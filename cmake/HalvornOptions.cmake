@@ -1,3 +1,11 @@
+# The platform whose backends this build takes: the name of their folders beside the
+# portable code (src/<subsystem>/win/, src/<subsystem>/linux/).
+if(WIN32)
+  set(HALVORN_PLATFORM win)
+else()
+  set(HALVORN_PLATFORM linux)
+endif()
+
 # Per-target build options. Only our own targets get the strict warnings; third-party
 # code built in-tree (GoogleTest) keeps its own flags.
 
