@@ -334,10 +334,14 @@ void CMbnWinRtHelper::AccountAddedHandler() {
   }
 }
 
+// Registered for its token and trace lines only: a removed modem needs no work, the next one
+// added runs the job again.
 void CMbnWinRtHelper::AccountRemovedHandler() {
   const TraceScope trace(kRemovedTag);
 }
 
+// Registered for its token and trace lines only: the modems present at the start are found by
+// the job the service runs at start.
 void CMbnWinRtHelper::AccountEnumHandler() {
   const TraceScope trace(kEnumTag);
 }

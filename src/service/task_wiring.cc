@@ -24,6 +24,8 @@ GiveUpAction GiveUpActionFor(const char* name) {
   if (EqualsIgnoreCase(name, "CTaskAuthModule")) {
     return GiveUpAction::kRestartService;
   }
+  // No task of this service has this name; the policy keeps the firmware task's rule because
+  // the manager's give-up policy is defined for both task names.
   if (EqualsIgnoreCase(name, "CTaskUnzipFirmware")) {
     return GiveUpAction::kClearSamePriority;
   }

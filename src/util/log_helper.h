@@ -36,6 +36,8 @@ namespace halvorn {
 class LogFolderPlatform;
 class RegistryPlatform;
 
+// The facade's codes, Print's first argument. The service's own lines use 1 and 2 only; 3 to 6
+// stay because they are part of the facade's line formats, which logs read by others follow.
 inline constexpr unsigned LogError = 1;
 inline constexpr unsigned LogInfo = 2;
 inline constexpr unsigned LogWarn = 3;

@@ -15,13 +15,11 @@ namespace halvorn {
 
 namespace registry_platform {
 
-// The registry's value types, as the registry stores them and ".reg" exports write them.
+// The registry's value types that the code names, as the registry stores them and ".reg"
+// exports write them. Any other type keeps the number its "hex(<type>):" export gives.
 inline constexpr std::uint32_t kRegSz = 1;
-inline constexpr std::uint32_t kRegExpandSz = 2;
 inline constexpr std::uint32_t kRegBinary = 3;
 inline constexpr std::uint32_t kRegDword = 4;
-inline constexpr std::uint32_t kRegMultiSz = 7;
-inline constexpr std::uint32_t kRegQword = 11;
 
 }  // namespace registry_platform
 
