@@ -108,6 +108,18 @@ for preset in $PRESETS; do
   fi
 done
 
+# clang-tidy on our own sources, counted as one test.
+if [[ ${TIDY:-1} != 0 ]]; then
+  echo "=== tidy"
+  if timed "tidy" scripts/tidy.sh; then
+    passed=$((passed + 1))
+  else
+    failures+="tidy:"$'\n'"scripts/tidy.sh found the findings above"$'\n'
+    failed=$((failed + 1))
+    status=1
+  fi
+fi
+
 for preset in $PRESETS; do
   [[ -f build/$preset/CTestTestfile.cmake ]] || continue
   echo "=== test: $preset"

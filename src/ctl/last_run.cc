@@ -140,6 +140,7 @@ std::vector<std::string> NewestStartFiles(const std::vector<std::string>& names)
   std::sort(parsed.begin(), parsed.end(),
             [](const auto& a, const auto& b) { return a.first.index < b.first.index; });
   std::vector<std::string> files;
+  files.reserve(parsed.size());
   for (auto& entry : parsed) {
     files.push_back(std::move(entry.second));
   }

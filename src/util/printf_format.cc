@@ -267,10 +267,7 @@ bool ParseConversion(std::string_view format, std::size_t& i, ArgCursor& args, C
         cv->size = Width::k16;
         ++i;
         break;
-      case 'l':
-        cv->wide = true;  // %ls, %lc; integers stay 32 bits
-        ++i;
-        break;
+      case 'l':  // %ls, %lc; integers stay 32 bits
       case 'w':
         cv->wide = true;
         ++i;
