@@ -25,29 +25,51 @@ function(halvorn_check_test_labels name)
   endforeach()
 endfunction()
 
-# halvorn_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>])
+# halvorn_add_test(<name> SOURCES <files...> [LIBS <targets...>] [LABELS <labels...>]
+#                  [SLOW_CASES <gtest filter>])
 #
 # One GoogleTest executable. Natively every test case becomes its own CTest test; in the
 # Windows build the executable is one CTest test run under Wine (one Wine start per
-# executable instead of one per case).
+# executable instead of one per case). SLOW_CASES names the cases (a --gtest_filter pattern:
+# "Suite.Case:Other.*") that wait on real time: they carry the label "slow" besides LABELS; on
+# Windows they run as a CTest test of their own, "<name>_slow".
 function(halvorn_add_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SLOW_CASES" "SOURCES;LIBS;LABELS" ${ARGN})
   halvorn_check_test_labels(${name} ${ARG_LABELS})
   add_executable(${name} ${ARG_SOURCES})
   halvorn_target_options(${name})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gmock GTest::gtest_main)
+  set(slow_labels ${ARG_LABELS} slow)
+  list(REMOVE_DUPLICATES slow_labels)
   if(WIN32)
-    add_test(NAME ${name} COMMAND ${name})
+    if(ARG_SLOW_CASES)
+      add_test(NAME ${name} COMMAND ${name} --gtest_filter=-${ARG_SLOW_CASES})
+      add_test(NAME ${name}_slow COMMAND ${name} --gtest_filter=${ARG_SLOW_CASES})
+      set_tests_properties(${name}_slow PROPERTIES LABELS "${slow_labels}" TIMEOUT 600)
+    else()
+      add_test(NAME ${name} COMMAND ${name})
+    endif()
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 600)
   else()
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300)
     # The discovered cases' labels are set by a script of our own, run after the discovery's:
     # the discovery writes its properties unquoted, so a list of labels would reach the cases
     # as its first label and a property named after the second.
     set(_labels_script ${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake)
+    if(ARG_SLOW_CASES)
+      gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300
+                           TEST_FILTER "-${ARG_SLOW_CASES}" TEST_LIST ${name}_TESTS)
+      gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300
+                           TEST_FILTER "${ARG_SLOW_CASES}" TEST_LIST ${name}_SLOW_TESTS)
+    else()
+      gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 300
+                           TEST_LIST ${name}_TESTS)
+    endif()
     file(WRITE ${_labels_script}
          "foreach(_case IN LISTS ${name}_TESTS)\n"
          "  set_tests_properties(\"\${_case}\" PROPERTIES LABELS \"${ARG_LABELS}\")\n"
+         "endforeach()\n"
+         "foreach(_case IN LISTS ${name}_SLOW_TESTS)\n"
+         "  set_tests_properties(\"\${_case}\" PROPERTIES LABELS \"${slow_labels}\")\n"
          "endforeach()\n")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES ${_labels_script})
   endif()
