@@ -619,8 +619,8 @@ class Modem : public mbn_platform::Modem {
     using Answer = std::optional<std::pair<std::uint64_t, bool>>;
     const Answer answer =
         link_->glib.Await<Answer>([keeper = link_->keeper, path = link_->path, proxy = link_->proxy,
-                                   uuid](std::function<void(Answer)> done) {
-          keeper->Prepare(path, proxy, [uuid, done](std::shared_ptr<Opening> opening) {
+                                   uuid](const std::function<void(Answer)>& done) {
+          keeper->Prepare(path, proxy, [uuid, done](const std::shared_ptr<Opening>& opening) {
             if (!opening) {
               done(std::nullopt);
               return;
@@ -662,7 +662,7 @@ MbimRuntime::MbimRuntime(GlibThread& glib, std::chrono::milliseconds port_wait)
     : glib_(glib), keeper_(std::make_shared<PortKeeper>(port_wait)) {}
 
 MbimRuntime::~MbimRuntime() {
-  glib_.Await<bool>([keeper = std::move(keeper_)](std::function<void(bool)> done) mutable {
+  glib_.Await<bool>([keeper = std::move(keeper_)](const std::function<void(bool)>& done) mutable {
     keeper->Drop();
     keeper.reset();
     done(true);
