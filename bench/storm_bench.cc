@@ -40,7 +40,6 @@
 
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
-#include "mbn/linux/udev_account_watcher.h"
 #include "mbn/mbn_helper.h"
 #include "mbn/mbn_platform.h"
 #include "service/task_wiring.h"
@@ -254,7 +253,7 @@ std::unique_ptr<halvorn::mbn_platform::AccountWatcher> StartWatcher(std::functio
                                                                     std::atomic<bool>* enumerated) {
   std::unique_ptr<halvorn::mbn_platform::AccountWatcher> watcher;
   std::int64_t token = 0;
-  if (!halvorn::mbn_linux::UdevAccountWatcher::Create(&watcher).ok() ||
+  if (!halvorn::mbn_platform::DefaultRuntime().CreateAccountWatcher(&watcher).ok() ||
       !watcher->AddAccountAdded(std::move(added), &token).ok() ||
       !watcher->AddAccountRemoved(std::move(removed), &token).ok() ||
       !watcher->AddEnumerationCompleted([enumerated] { *enumerated = true; }, &token).ok() ||

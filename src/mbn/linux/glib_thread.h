@@ -6,8 +6,8 @@
 #define HALVORN_MBN_LINUX_GLIB_THREAD_H_
 
 #include <condition_variable>
-#include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -20,7 +20,9 @@ namespace halvorn::mbn_linux {
 class GlibThread {
  public:
   GlibThread();
-  // Stops the thread after the work already posted; work posted later is dropped.
+  // Stops the thread after the work already posted; work posted later is dropped: it is not
+  // run, and its closure is destroyed. Everything made on this thread (runtimes, watchers)
+  // must be gone first: their own release waits for the thread.
   ~GlibThread();
   GlibThread(const GlibThread&) = delete;
   GlibThread& operator=(const GlibThread&) = delete;
@@ -28,7 +30,8 @@ class GlibThread {
   GMainContext* context() const { return context_.get(); }
   bool IsCurrent() const { return std::this_thread::get_id() == thread_.get_id(); }
 
-  // Runs `work` on the GLib thread, in posting order, and returns at once.
+  // Runs `work` on the GLib thread, in posting order, and returns at once, also when called
+  // on the GLib thread itself (the work then runs after what was posted before it).
   void Post(std::function<void()> work);
 
   // Runs `start` on the GLib thread and waits until it, or a GLib callback it arranged,
@@ -56,12 +59,13 @@ class GlibThread {
   }
 
  private:
+  struct Posted;
+  static gboolean RunPosted(gpointer data);
+  static void DestroyPosted(gpointer data);
   void Run();
 
   MainContextPtr context_;
-  std::mutex lock_;  // guards queue_ and stop_
-  std::deque<std::function<void()>> queue_;
-  bool stop_ = false;
+  bool stopped_ = false;  // GLib thread only: set by the last work the destructor posts
   std::thread thread_;
 };
 

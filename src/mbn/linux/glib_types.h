@@ -22,6 +22,14 @@ struct MbimMessageUnref {
 struct GMainContextUnref {
   void operator()(GMainContext* context) const { g_main_context_unref(context); }
 };
+// An attached source: destroyed (no callback of it runs any more) and released. Reset on the
+// thread of its context, so that no callback runs while it goes.
+struct GSourceDestroy {
+  void operator()(GSource* source) const {
+    g_source_destroy(source);
+    g_source_unref(source);
+  }
+};
 struct GFree {
   void operator()(void* memory) const { g_free(memory); }
 };
@@ -32,6 +40,7 @@ using GObjectPtr = std::unique_ptr<T, GObjectUnref>;
 using ErrorPtr = std::unique_ptr<GError, GErrorFree>;
 using MessagePtr = std::unique_ptr<MbimMessage, MbimMessageUnref>;
 using MainContextPtr = std::unique_ptr<GMainContext, GMainContextUnref>;
+using AttachedSourcePtr = std::unique_ptr<GSource, GSourceDestroy>;
 
 }  // namespace halvorn::mbn_linux
 

@@ -686,7 +686,7 @@ CallResult MbimRuntime::MakeRequest(std::span<const std::uint8_t> bytes,
 
 CallResult MbimRuntime::CreateAccountWatcher(
     std::unique_ptr<mbn_platform::AccountWatcher>* watcher) {
-  return UdevAccountWatcher::Create(watcher);
+  return UdevAccountWatcher::Create(glib_, watcher);
 }
 
 }  // namespace halvorn::mbn_linux

@@ -1,9 +1,7 @@
 #include "mbn/linux/udev_account_watcher.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
+#include <glib-unix.h>
 
-#include <cerrno>
 #include <cstring>
 
 #include "mbn/linux/mbim_ports.h"
@@ -13,7 +11,8 @@ namespace halvorn::mbn_linux {
 using mbn_platform::CallResult;
 using mbn_platform::WatcherStatus;
 
-CallResult UdevAccountWatcher::Create(std::unique_ptr<mbn_platform::AccountWatcher>* watcher) {
+CallResult UdevAccountWatcher::Create(GlibThread& glib,
+                                      std::unique_ptr<mbn_platform::AccountWatcher>* watcher) {
   ScopedUdev context(udev_new());
   if (!context) {
     return CallResult::StdFailure("udev is not available");
@@ -26,26 +25,32 @@ CallResult UdevAccountWatcher::Create(std::unique_ptr<mbn_platform::AccountWatch
       udev_monitor_filter_add_match_subsystem_devtype(monitor.get(), kWwanSubsystem, nullptr) < 0) {
     return CallResult::StdFailure("no udev monitor");
   }
-  ScopedFd wake(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
-  if (!wake.is_valid()) {
-    return CallResult::StdFailure(std::strerror(errno));
-  }
-  watcher->reset(new UdevAccountWatcher(std::move(context), std::move(monitor), std::move(wake)));
+  watcher->reset(new UdevAccountWatcher(glib, std::move(context), std::move(monitor)));
   return CallResult::Ok();
 }
 
-UdevAccountWatcher::UdevAccountWatcher(ScopedUdev context, ScopedUdevMonitor monitor, ScopedFd wake)
-    : context_(std::move(context)), monitor_(std::move(monitor)), wake_(std::move(wake)) {}
+UdevAccountWatcher::UdevAccountWatcher(GlibThread& glib,
+                                       ScopedUdev context,
+                                       ScopedUdevMonitor monitor)
+    : glib_(glib), context_(std::move(context)), monitor_(std::move(monitor)) {}
 
 UdevAccountWatcher::~UdevAccountWatcher() {
-  stop_ = true;
-  const std::uint64_t one = 1;
-  if (::write(wake_.get(), &one, sizeof(one)) < 0) {
-    // The counter cannot overflow with one write; the thread also sees stop_ at its next
-    // wake-up.
+  if (status_.load() != WatcherStatus::kCreated) {
+    // After this, no callback of the monitor's source runs, and nothing is handed on.
+    glib_.Await<bool>([this](std::function<void(bool)> done) {
+      source_.reset();
+      done(true);
+    });
   }
-  if (thread_.joinable()) {
-    thread_.join();
+  std::thread deliverer;
+  {
+    std::lock_guard<std::mutex> hold(delivery_lock_);
+    closed_ = true;
+    pending_.clear();
+    deliverer = std::move(deliverer_);
+  }
+  if (deliverer.joinable()) {
+    deliverer.join();  // after the handler it runs, if any
   }
 }
 
@@ -82,9 +87,6 @@ CallResult UdevAccountWatcher::Start() {
   if (status == WatcherStatus::kStarted || status == WatcherStatus::kEnumerationCompleted) {
     return CallResult::Ok();
   }
-  if (thread_.joinable()) {
-    thread_.join();  // an aborted run has ended
-  }
   if (!listening_) {
     // Listening starts before the enumeration, so that no port falls between the two; a port
     // seen by both is reported once.
@@ -94,10 +96,109 @@ CallResult UdevAccountWatcher::Start() {
     }
     listening_ = true;
   }
-  known_.clear();
   status_ = WatcherStatus::kStarted;
-  thread_ = std::thread([this] { Run(); });
+  glib_.Post([this] { Watch(); });
   return CallResult::Ok();
+}
+
+void UdevAccountWatcher::Watch() {
+  known_.clear();
+  ScopedUdevEnumerate enumerate(udev_enumerate_new(context_.get()));
+  if (enumerate) {
+    udev_enumerate_add_match_subsystem(enumerate.get(), kCdcWdmSubsystem);
+    udev_enumerate_add_match_subsystem(enumerate.get(), kWwanSubsystem);
+    udev_enumerate_add_match_is_initialized(enumerate.get());
+    if (udev_enumerate_scan_devices(enumerate.get()) >= 0) {
+      udev_list_entry* entry = nullptr;
+      udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
+        const char* syspath = udev_list_entry_get_name(entry);
+        ScopedUdevDevice device(udev_device_new_from_syspath(context_.get(), syspath));
+        if (device && IsMbimControlPort(device.get()) && known_.insert(syspath).second) {
+          Hand(Event::kAdded);
+        }
+      }
+    }
+  }
+  status_ = WatcherStatus::kEnumerationCompleted;
+  Hand(Event::kEnumerated);
+
+  // The events that came since listening began are read once this returns.
+  source_.reset(g_unix_fd_source_new(udev_monitor_get_fd(monitor_.get()),
+                                     static_cast<GIOCondition>(G_IO_IN | G_IO_ERR | G_IO_HUP)));
+  g_source_set_callback(source_.get(), G_SOURCE_FUNC(&UdevAccountWatcher::OnMonitorReady), this,
+                        nullptr);
+  g_source_attach(source_.get(), glib_.context());
+}
+
+gboolean UdevAccountWatcher::OnMonitorReady(gint /*fd*/, GIOCondition condition, gpointer data) {
+  auto* self = static_cast<UdevAccountWatcher*>(data);
+  if ((condition & (G_IO_ERR | G_IO_HUP | G_IO_NVAL)) != 0) {
+    self->status_ = WatcherStatus::kAborted;
+    return G_SOURCE_REMOVE;  // source_ keeps the destroyed source until the next start
+  }
+  if ((condition & G_IO_IN) != 0) {
+    self->ReceiveOne();
+  }
+  return G_SOURCE_CONTINUE;
+}
+
+void UdevAccountWatcher::ReceiveOne() {
+  ScopedUdevDevice device(udev_monitor_receive_device(monitor_.get()));
+  if (!device) {
+    return;
+  }
+  const char* action = udev_device_get_action(device.get());
+  const char* syspath = udev_device_get_syspath(device.get());
+  if (action == nullptr || syspath == nullptr) {
+    return;
+  }
+  if (std::strcmp(action, "add") == 0) {
+    if (IsMbimControlPort(device.get()) && known_.insert(syspath).second) {
+      Hand(Event::kAdded);
+    }
+  } else if (std::strcmp(action, "remove") == 0) {
+    // A removed port can no longer be examined; it counts when it was reported.
+    if (known_.erase(syspath) > 0) {
+      Hand(Event::kRemoved);
+    }
+  }
+}
+
+void UdevAccountWatcher::Hand(Event event) {
+  std::thread ended;
+  {
+    std::lock_guard<std::mutex> hold(delivery_lock_);
+    if (closed_) {
+      return;
+    }
+    pending_.push_back(event);
+    if (delivering_) {
+      return;  // the running delivery thread takes it
+    }
+    delivering_ = true;
+    ended = std::move(deliverer_);
+    deliverer_ = std::thread([this] { Deliver(); });
+  }
+  if (ended.joinable()) {
+    // It found nothing left and is returning: it runs no handler any more.
+    ended.join();
+  }
+}
+
+void UdevAccountWatcher::Deliver() {
+  for (;;) {
+    Event event;
+    {
+      std::lock_guard<std::mutex> hold(delivery_lock_);
+      if (closed_ || pending_.empty()) {
+        delivering_ = false;
+        return;
+      }
+      event = pending_.front();
+      pending_.pop_front();
+    }
+    Raise(event);
+  }
 }
 
 void UdevAccountWatcher::Raise(Event event) {
@@ -113,75 +214,6 @@ void UdevAccountWatcher::Raise(Event event) {
   for (const std::function<void()>& handler : handlers) {
     handler();
   }
-}
-
-void UdevAccountWatcher::Enumerate() {
-  ScopedUdevEnumerate enumerate(udev_enumerate_new(context_.get()));
-  if (enumerate) {
-    udev_enumerate_add_match_subsystem(enumerate.get(), kCdcWdmSubsystem);
-    udev_enumerate_add_match_subsystem(enumerate.get(), kWwanSubsystem);
-    udev_enumerate_add_match_is_initialized(enumerate.get());
-    if (udev_enumerate_scan_devices(enumerate.get()) >= 0) {
-      udev_list_entry* entry = nullptr;
-      udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
-        const char* syspath = udev_list_entry_get_name(entry);
-        ScopedUdevDevice device(udev_device_new_from_syspath(context_.get(), syspath));
-        if (device && IsMbimControlPort(device.get()) && known_.insert(syspath).second) {
-          Raise(Event::kAdded);
-        }
-      }
-    }
-  }
-  status_ = WatcherStatus::kEnumerationCompleted;
-  Raise(Event::kEnumerated);
-}
-
-void UdevAccountWatcher::ReceiveOne() {
-  ScopedUdevDevice device(udev_monitor_receive_device(monitor_.get()));
-  if (!device) {
-    return;
-  }
-  const char* action = udev_device_get_action(device.get());
-  const char* syspath = udev_device_get_syspath(device.get());
-  if (action == nullptr || syspath == nullptr) {
-    return;
-  }
-  if (std::strcmp(action, "add") == 0) {
-    if (IsMbimControlPort(device.get()) && known_.insert(syspath).second) {
-      Raise(Event::kAdded);
-    }
-  } else if (std::strcmp(action, "remove") == 0) {
-    // A removed port can no longer be examined; it counts when it was reported.
-    if (known_.erase(syspath) > 0) {
-      Raise(Event::kRemoved);
-    }
-  }
-}
-
-void UdevAccountWatcher::Run() {
-  Enumerate();
-  pollfd fds[2] = {{udev_monitor_get_fd(monitor_.get()), POLLIN, 0}, {wake_.get(), POLLIN, 0}};
-  while (!stop_) {
-    const int n = ::poll(fds, 2, -1);
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      status_ = WatcherStatus::kAborted;
-      return;
-    }
-    if (stop_ || (fds[1].revents & POLLIN) != 0) {
-      break;
-    }
-    if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) != 0) {
-      status_ = WatcherStatus::kAborted;
-      return;
-    }
-    if ((fds[0].revents & POLLIN) != 0) {
-      ReceiveOne();
-    }
-  }
-  status_ = WatcherStatus::kStopped;
 }
 
 }  // namespace halvorn::mbn_linux

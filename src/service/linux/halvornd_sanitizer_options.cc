@@ -1,8 +1,9 @@
 // ThreadSanitizer settings of halvornd in a sanitizer build (nothing in the others); such a
 // build is run by the tests only, under the umockdev test bed.
 //
-// The process ends in EndServiceProcess with threads it never joins (the task worker, the GLib,
-// udev and power notification threads, the logging library's): that is the design, not a leak.
+// The process ends in EndServiceProcess with threads it never joins (the task worker, the GLib
+// and power notification threads, the account watcher's delivery thread while it runs, the
+// logging library's): that is the design, not a leak.
 // GLib, GIO, libsystemd and libudev are not built for the sanitizer and reuse memory in ways it
 // cannot follow (a buffer that sd_notify sent from is reported against the directory handle
 // that libudev later closes at the same address); reports whose stacks run through them, or

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "mbn/helper_log.h"
+#include "mbn/linux/glib_thread.h"
 #include "mbn/linux/mbim_end_to_end.h"
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/mbim_runtime.h"
@@ -476,6 +478,96 @@ TEST_F(MbimProxyEndToEndTest, QueryAndSetWithEveryLine) {
   EXPECT_THAT(set_capture.Lines(), ElementsAreArray(SuccessfulSetLines()));
   EXPECT_EQ(simulator_->level(), 1);
   EXPECT_THAT(simulator_->VendorCommands(), ElementsAre("query 00", "set 01000000"));
+}
+
+// A latch that one thread opens and others wait for.
+class Gate {
+ public:
+  void Open() {
+    std::lock_guard<std::mutex> hold(lock_);
+    open_ = true;
+    opened_cv_.notify_all();
+  }
+  void Wait() {
+    std::unique_lock<std::mutex> hold(lock_);
+    opened_cv_.wait(hold, [&] { return open_; });
+  }
+
+ private:
+  std::mutex lock_;
+  std::condition_variable opened_cv_;
+  bool open_ = false;
+};
+
+TEST(GlibThreadTest, RunsWorkOnItsThreadInPostingOrderAlsoWhenPostedThere) {
+  mbn_linux::GlibThread glib;
+  // Touched on the GLib thread only, until the Await below has returned.
+  std::vector<std::string> ran;
+  bool all_on_glib = true;
+  auto record = [&](const char* name) {
+    all_on_glib = all_on_glib && glib.IsCurrent();
+    ran.push_back(name);
+  };
+  Gate posted;
+  // Held until everything is posted: the order seen is the posting order, not a race.
+  glib.Post([&] {
+    posted.Wait();
+    record("gate");
+  });
+  glib.Post([&] { record("first"); });
+  glib.Post([&] {
+    record("second");
+    // Posted on the GLib thread: runs after what was posted before it, not at once.
+    glib.Post([&] { record("posted by second"); });
+  });
+  glib.Post([&] { record("third"); });
+  glib.Post([&] { record("fourth"); });
+  posted.Open();
+  EXPECT_FALSE(glib.IsCurrent());
+  // The second wait is posted after "second" ran, so behind what "second" posted.
+  EXPECT_TRUE(glib.Await<bool>([](std::function<void(bool)> done) { done(true); }));
+  EXPECT_TRUE(glib.Await<bool>([](std::function<void(bool)> done) { done(true); }));
+  EXPECT_THAT(ran, ElementsAre("gate", "first", "second", "third", "fourth", "posted by second"));
+  EXPECT_TRUE(all_on_glib);
+}
+
+TEST(GlibThreadTest, StopsAfterThePostedWorkAndDropsLaterWorkDestroyingIt) {
+  // A chain of work that posts its successor from the GLib thread, until the thread stops:
+  // the one link posted after the stop must be destroyed without running.
+  struct Chain {
+    mbn_linux::GlibThread* glib = nullptr;
+    std::atomic<int> posted{0};
+    std::atomic<int> ran{0};
+    std::atomic<int> destroyed{0};
+    struct Link {
+      explicit Link(std::atomic<int>* count) : destroyed(count) {}
+      Link(const Link&) = delete;
+      Link& operator=(const Link&) = delete;
+      ~Link() { ++*destroyed; }
+      std::atomic<int>* destroyed;
+    };
+    void Next() {
+      ++posted;
+      glib->Post([this, link = std::make_shared<Link>(&destroyed)] {
+        ++ran;
+        Next();
+      });
+    }
+  };
+  Chain chain;
+  auto glib = std::make_unique<mbn_linux::GlibThread>();
+  chain.glib = glib.get();
+  chain.Next();
+  // Posted behind the first link: by the time it answers, the chain runs on its own.
+  glib->Await<bool>([](std::function<void(bool)> done) { done(true); });
+  // Posted before the destructor: runs, although the chain keeps the thread busy.
+  bool last_before_stop = false;
+  glib->Post([&] { last_before_stop = true; });
+  glib.reset();
+  EXPECT_TRUE(last_before_stop);
+  EXPECT_GE(chain.ran.load(), 1);
+  EXPECT_EQ(chain.ran.load(), chain.posted.load() - 1);
+  EXPECT_EQ(chain.destroyed.load(), chain.posted.load());
 }
 
 }  // namespace

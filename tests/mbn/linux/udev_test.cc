@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <umockdev.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "mbn/linux/glib_thread.h"
 #include "mbn/linux/mbim_ports.h"
 #include "mbn/linux/udev_account_watcher.h"
 #include "mbn/mbn_helper.h"
@@ -163,8 +165,9 @@ TEST_F(UdevTest, WatcherReportsPresentPortsThenEnumerationThenPlugAndUnplug) {
   Testbed bed;
   bed.Add(UsbPort("1-1", "cdc-wdm0", "cdc_mbim"));
   bed.Add(UsbPort("1-2", "cdc-wdm1", "qmi_wwan"));
+  mbn_linux::GlibThread glib;
   std::unique_ptr<mbn_platform::AccountWatcher> watcher;
-  ASSERT_TRUE(mbn_linux::UdevAccountWatcher::Create(&watcher).ok());
+  ASSERT_TRUE(mbn_linux::UdevAccountWatcher::Create(glib, &watcher).ok());
   Events events;
   std::int64_t tokens[3] = {};
   ASSERT_TRUE(watcher->AddAccountAdded(events.Recorder("added"), &tokens[0]).ok());
@@ -236,10 +239,10 @@ TEST_F(UdevTest, HelperQueuesOneAuthorisationTaskPerPortAndStartsOnce) {
     EXPECT_EQ(added_calls, 2);
   }
   EXPECT_TRUE(manager.popTask(task));
-  helper.reset();  // its watcher's thread ends: no handler still writes when the log stops
+  helper.reset();  // its watcher stops: no handler still writes when the log stops
 
-  // The lines of this thread; the handlers' and the manager's (on the watcher's thread) may
-  // come between them.
+  // The lines of this thread; the handlers' and the manager's (on the watcher's delivery
+  // thread) may come between them.
   std::vector<std::string> lines;
   for (const std::string& line : capture.Lines()) {
     if (line.find("CMbnWinRtHelper::Init") != std::string::npos ||
@@ -265,6 +268,97 @@ TEST_F(UdevTest, HelperQueuesOneAuthorisationTaskPerPortAndStartsOnce) {
                           "T h : + CMbnWinRtHelper::StartMobileBroadbandAccountWatcher",  //
                           "T i :   Watcher is already started.",                          //
                           "T h : - CMbnWinRtHelper::StartMobileBroadbandAccountWatcher"));
+}
+
+TEST_F(UdevTest, HandlersRunOffTheGlibThreadAndMayWaitForIt) {
+  Testbed bed;
+  bed.Add(UsbPort("1-1", "cdc-wdm0", "cdc_mbim"));
+  mbn_linux::GlibThread glib;
+  std::unique_ptr<mbn_platform::AccountWatcher> watcher;
+  ASSERT_TRUE(mbn_linux::UdevAccountWatcher::Create(glib, &watcher).ok());
+  Events events;
+  std::atomic<bool> on_glib{false};
+  // As a handler that asks the runtime does: the answer comes from the GLib thread.
+  std::function<void()> added = events.Recorder("added");
+  std::int64_t token = 0;
+  ASSERT_TRUE(watcher
+                  ->AddAccountAdded(
+                      [&] {
+                        on_glib = on_glib || glib.IsCurrent();
+                        if (glib.Await<bool>([](std::function<void(bool)> done) { done(true); })) {
+                          added();
+                        }
+                      },
+                      &token)
+                  .ok());
+  ASSERT_TRUE(watcher->AddEnumerationCompleted(events.Recorder("enumerated"), &token).ok());
+  ASSERT_TRUE(watcher->Start().ok());
+  EXPECT_THAT(events.WaitFor(2), ElementsAre("added", "enumerated"));
+  bed.Plug(WwanPort("wwan0mbim0", "MBIM"),
+           "/sys/devices/pci0000:00/0000:00:1c.0/0000:01:00.0/wwan/wwan0/wwan0mbim0");
+  EXPECT_THAT(events.WaitFor(3), ElementsAre("added", "enumerated", "added"));
+  EXPECT_FALSE(on_glib);
+}
+
+TEST_F(UdevTest, NoHandlerRunsOnceTheWatcherIsGone) {
+  Testbed bed;
+  bed.Add(UsbPort("1-1", "cdc-wdm0", "cdc_mbim"));
+  mbn_linux::GlibThread glib;
+  std::unique_ptr<mbn_platform::AccountWatcher> watcher;
+  ASSERT_TRUE(mbn_linux::UdevAccountWatcher::Create(glib, &watcher).ok());
+
+  std::mutex lock;
+  std::condition_variable changed_cv;
+  bool entered = false;   // the first handler runs
+  bool released = false;  // the first handler may return
+  std::atomic<int> running{0};
+  std::atomic<bool> gone{false};
+  std::atomic<int> late{0};  // handlers that began after the watcher was gone
+  auto handler = [&] {
+    ++running;
+    late += gone ? 1 : 0;
+    std::unique_lock<std::mutex> hold(lock);
+    if (!entered) {
+      entered = true;
+      changed_cv.notify_all();
+      changed_cv.wait(hold, [&] { return released; });
+    }
+    --running;
+  };
+  std::int64_t token = 0;
+  ASSERT_TRUE(watcher->AddAccountAdded(handler, &token).ok());
+  ASSERT_TRUE(watcher->AddAccountRemoved(handler, &token).ok());
+  ASSERT_TRUE(watcher->AddEnumerationCompleted(handler, &token).ok());
+  ASSERT_TRUE(watcher->Start().ok());
+  {
+    std::unique_lock<std::mutex> hold(lock);
+    ASSERT_TRUE(changed_cv.wait_for(hold, std::chrono::seconds(20), [&] { return entered; }));
+  }
+  // More events behind the handler that holds the delivery: the enumeration's end and these.
+  bed.Plug(WwanPort("wwan0mbim0", "MBIM"),
+           "/sys/devices/pci0000:00/0000:00:1c.0/0000:01:00.0/wwan/wwan0/wwan0mbim0");
+  bed.Unplug(UsbPortPath("1-1", "cdc-wdm0"));
+
+  std::atomic<int> running_when_gone{-1};
+  std::thread destroyer([&] {
+    watcher.reset();
+    running_when_gone = running.load();
+    gone = true;
+  });
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    released = true;
+    changed_cv.notify_all();
+  }
+  destroyer.join();
+  EXPECT_EQ(running_when_gone.load(), 0);  // the handler that ran was finished first
+
+  // The monitor is no longer read: a port plugged in now reaches no handler, and the GLib
+  // thread, having gone through all it was given, calls nothing of the gone watcher.
+  bed.Plug(UsbPort("1-5", "cdc-wdm5", "cdc_mbim"), UsbPortPath("1-5", "cdc-wdm5"));
+  glib.Await<bool>([](std::function<void(bool)> done) { done(true); });
+  EXPECT_EQ(late.load(), 0);
+  EXPECT_EQ(running.load(), 0);
 }
 
 }  // namespace
