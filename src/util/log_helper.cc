@@ -19,6 +19,7 @@
 
 #include "util/common_util.h"
 #include "util/log_folder_guard.h"
+#include "util/log_helper_testing.h"
 #include "util/platform.h"
 
 namespace halvorn {
@@ -180,6 +181,24 @@ class ReopeningFileSink final : public spdlog::sinks::base_sink<std::mutex> {
   std::string failure_;            // why the last line could not be written
 };
 
+// The sink of the in-memory start of tests (log_helper_testing.h): each line formatted by the
+// logger's formatter, as the file sink formats it, kept whole in memory.
+class InMemorySink final : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  explicit InMemorySink(std::shared_ptr<InMemoryLogLines> lines) : lines_(std::move(lines)) {}
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    spdlog::memory_buf_t formatted;
+    formatter_->format(msg, formatted);
+    lines_->Append(std::string(formatted.data(), formatted.size()));
+  }
+  void flush_() override {}
+
+ private:
+  const std::shared_ptr<InMemoryLogLines> lines_;
+};
+
 void RunFolderCleanup(LogFolderPlatform& fs) {
   LogHelper::DeleteFileWhileExceedMaxSizeAndTime(fs, LogHelper::BuildLogFolderPath());
 }
@@ -302,33 +321,8 @@ void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
         if (!spdlog::thread_pool()) {
           spdlog::init_thread_pool(kQueueSlots, 1);
         }
-        auto logger = spdlog::create_async<ReopeningFileSink>(kLoggerName, fs, folder, path);
-        logger->set_level(spdlog::level::trace);
-        logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
-            kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
-        logger->flush_on(spdlog::level::trace);
-        // The flush of all registered loggers every 3 seconds, made only when the facade
-        // queued a line since the last one: a flush with nothing written changes no file.
-        std::unique_ptr<LogFlushTimer> flush_timer;
-        try {
-          flush_timer = std::make_unique<LogFlushTimer>(
-              kFlushPeriod, [] { spdlog::apply_all([](auto l) { l->flush(); }); });
-        } catch (const std::exception& e) {
-          // Each line is still flushed after it is written (flush level trace).
-          std::fprintf(stderr, "halvorn: no periodic log flush: %s\n", e.what());
-        }
-        {
-          std::unique_lock<std::shared_mutex> installing(self.run_lock_);
-          self.flush_timer_ = std::move(flush_timer);
-          self.logger_ = logger;
-          self.current_file_ = path;
-          self.state_ = State::kRunning;
-        }
-
-        // The IsAll switch is read with the level off: these lines never reach the file.
-        logger->set_level(spdlog::level::off);
-        CommonUtil::ReadAllLogRegValue(registry);
-        logger->set_level(spdlog::level::trace);
+        self.Install(spdlog::create_async<ReopeningFileSink>(kLoggerName, fs, folder, path), path,
+                     registry);
       } catch (const std::exception& e) {
         std::fprintf(stderr, "halvorn: cannot open log file %s: %s; logging is off\n", path.c_str(),
                      e.what());
@@ -342,6 +336,75 @@ void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
   } catch (const std::exception&) {
     RunFolderCleanup(fs);  // no thread could be started: run it here
   }
+}
+
+void LogHelper::Install(std::shared_ptr<spdlog::logger> logger,
+                        std::string file,
+                        RegistryPlatform& registry) {
+  logger->set_level(spdlog::level::trace);
+  logger->set_formatter(std::make_unique<spdlog::pattern_formatter>(
+      kLinePattern, spdlog::pattern_time_type::local, kLineEnd));
+  logger->flush_on(spdlog::level::trace);
+  // The flush of all registered loggers every 3 seconds, made only when the facade queued a
+  // line since the last one: a flush with nothing written changes no file.
+  std::unique_ptr<LogFlushTimer> flush_timer;
+  try {
+    flush_timer = std::make_unique<LogFlushTimer>(
+        kFlushPeriod, [] { spdlog::apply_all([](auto l) { l->flush(); }); });
+  } catch (const std::exception& e) {
+    // Each line is still flushed after it is written (flush level trace).
+    std::fprintf(stderr, "halvorn: no periodic log flush: %s\n", e.what());
+  }
+  {
+    std::unique_lock<std::shared_mutex> installing(run_lock_);
+    flush_timer_ = std::move(flush_timer);
+    logger_ = logger;
+    current_file_ = std::move(file);
+    state_ = State::kRunning;
+  }
+
+  // The IsAll switch is read with the level off: these lines never reach the file.
+  logger->set_level(spdlog::level::off);
+  CommonUtil::ReadAllLogRegValue(registry);
+  logger->set_level(spdlog::level::trace);
+}
+
+void InMemoryLogLines::Append(std::string line) {
+  std::lock_guard<std::mutex> hold(lock_);
+  lines_.push_back(std::move(line));
+}
+
+std::vector<std::string> InMemoryLogLines::Lines() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return lines_;
+}
+
+std::string InMemoryLogLines::Text() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  std::string text;
+  for (const std::string& line : lines_) {
+    text += line;
+  }
+  return text;
+}
+
+std::size_t InMemoryLogLines::size() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return lines_.size();
+}
+
+void StartLogHelperInMemoryForTesting(RegistryPlatform& registry,
+                                      std::shared_ptr<InMemoryLogLines> lines) {
+  LogHelper& self = LogHelper::GetInstance();
+  std::lock_guard<std::mutex> lock(self.state_lock_);
+  if (self.state_ == LogHelper::State::kRunning) {
+    return;
+  }
+  if (!spdlog::thread_pool()) {
+    spdlog::init_thread_pool(LogHelper::kQueueSlots, 1);
+  }
+  self.Install(spdlog::create_async<InMemorySink>(LogHelper::kLoggerName, std::move(lines)), "",
+               registry);
 }
 
 void LogHelper::Shutdown() {

@@ -33,6 +33,7 @@ class logger;
 
 namespace halvorn {
 
+class InMemoryLogLines;
 class LogFolderPlatform;
 class RegistryPlatform;
 
@@ -142,7 +143,17 @@ class LogHelper {
  private:
   enum class State { kNotStarted, kRunning, kStopped };
 
+  // The in-memory start of tests (log_helper_testing.h) goes through Install as InitLogger does.
+  friend void StartLogHelperInMemoryForTesting(RegistryPlatform& registry,
+                                               std::shared_ptr<InMemoryLogLines> lines);
+
   LogHelper() = default;
+  // Gives the new asynchronous `logger` the facade's level, line pattern and flush, installs
+  // it as the running logger writing `file`, and reads the logging switches from `registry`.
+  // Call with state_lock_ held and the facade not running.
+  void Install(std::shared_ptr<spdlog::logger> logger,
+               std::string file,
+               RegistryPlatform& registry);
   void Trace(bool enter, const char* tag);
   // The logger while running, else null. Call with run_lock_ held.
   spdlog::logger* Running() const;

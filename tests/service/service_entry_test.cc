@@ -56,8 +56,8 @@ TEST(ServiceEntryTest, RunAndEnd) {
   };
   for (const EntryCase& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::LogCapture capture;  // points the program-data folder at a fresh one
-    LogHelper::Shutdown();        // RunServiceProcess starts logging itself
+    testing::FileLogCapture capture;  // points the program-data folder at a fresh one
+    LogHelper::Shutdown();            // RunServiceProcess starts logging itself
     FakeEntryPlatform platform(c.dispatcher_result);
     const std::uint32_t code = RunServiceProcess(platform, "Jan  5 2024", "08:03:09");
     EXPECT_EQ(code, c.code);

@@ -10,6 +10,7 @@
 
 #include "util/log_folder_platform.h"
 #include "util/log_helper.h"
+#include "util/log_helper_testing.h"
 #include "util/registry_platform.h"
 
 #ifdef _WIN32
@@ -70,10 +71,17 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ec);
 }
 
-LogCapture::LogCapture() {
+LogCapture::LogCapture() : LogCapture(Sink::kMemory) {}
+
+LogCapture::LogCapture(Sink sink) {
   LogHelper::Shutdown();
   SetEnv("programdata", dir_.path().string());
-  LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
+  if (sink == Sink::kFile) {
+    LogHelper::InitLogger(SystemRegistryPlatform(), SystemLogFolderPlatform());
+  } else {
+    memory_ = std::make_shared<InMemoryLogLines>();
+    StartLogHelperInMemoryForTesting(SystemRegistryPlatform(), memory_);
+  }
 }
 
 LogCapture::~LogCapture() {
@@ -115,28 +123,39 @@ std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream ss;
     ss << in.rdbuf();
-    std::string text = ss.str();
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-      std::size_t end = text.find("\r\n", pos);
-      if (end == std::string::npos) {
-        lines.push_back(text.substr(pos));
-        break;
-      }
-      lines.push_back(text.substr(pos, end - pos));
-      pos = end + 2;
-    }
+    SplitLogText(ss.str(), lines);
   }
   return lines;
 }
 
+void SplitLogText(const std::string& text, std::vector<std::string>& lines) {
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find("\r\n", pos);
+    if (end == std::string::npos) {
+      lines.push_back(text.substr(pos));
+      break;
+    }
+    lines.push_back(text.substr(pos, end - pos));
+    pos = end + 2;
+  }
+}
+
 std::vector<std::string> LogCapture::RawLines() {
   LogHelper::Shutdown();
-  return ReadLogFolder(log_folder());
+  if (memory_ == nullptr) {
+    return ReadLogFolder(log_folder());
+  }
+  std::vector<std::string> lines;
+  SplitLogText(memory_->Text(), lines);
+  return lines;
 }
 
 std::vector<std::string> LogCapture::Lines() {
   std::vector<std::string> all = AllLines();
+  if (memory_ != nullptr) {
+    return all;  // the in-memory start writes no line of its own
+  }
   auto end_of_start =
       std::find(all.begin(), all.end(), "T h : - LogHelper::DeleteFileWhileExceedMaxSizeAndTime");
   if (end_of_start == all.end()) {

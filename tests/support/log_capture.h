@@ -1,5 +1,5 @@
-// Test support: runs the real logging facade into a private temporary program-data folder
-// and reads back what reached the log file.
+// Test support: runs the real logging facade with a private temporary program-data folder and
+// gives back the lines it wrote, kept in memory or read back from the log file.
 
 #ifndef HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
 #define HALVORN_TESTS_SUPPORT_LOG_CAPTURE_H_
@@ -7,8 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
+
+namespace halvorn {
+class InMemoryLogLines;
+}
 
 namespace halvorn::testing {
 
@@ -42,6 +47,9 @@ std::filesystem::path LogFolderUnder(const std::filesystem::path& programdata);
 // Whole lines without their "\r\n" of every log file in `folder`, in file order (rotated files
 // oldest first).
 std::vector<std::string> ReadLogFolder(const std::filesystem::path& folder);
+// Appends the lines of a log text to `lines`, cut as ReadLogFolder cuts a file: at each
+// "\r\n", which is dropped; a last line without one is kept as it is.
+void SplitLogText(const std::string& text, std::vector<std::string>& lines);
 // Lines with the timestamp and the thread id masked, as LogCapture::Lines() shows them.
 std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw);
 
@@ -50,8 +58,11 @@ std::vector<std::string> MaskLogLines(const std::vector<std::string>& raw);
 ::testing::AssertionResult LinesInOrder(const std::vector<std::string>& lines,
                                         const std::vector<std::string>& wanted);
 
-// Points "programdata" at a fresh folder and starts the facade there. Lines() stops the
-// facade (draining the queue) and returns what the log files hold.
+// Points "programdata" at a fresh folder (root()) and starts the facade with its lines kept in
+// memory: each line formatted exactly as the file would hold it, but no log folder is made, no
+// file is written and no start-up cleanup runs, so every line comes from the test. Lines()
+// stops the facade (draining the queue) and returns what it wrote. Tests of the file itself
+// (its folder, name, rotation, the start-up cleanup) use FileLogCapture.
 class LogCapture {
  public:
   LogCapture();
@@ -60,20 +71,35 @@ class LogCapture {
   LogCapture& operator=(const LogCapture&) = delete;
 
   const std::filesystem::path& root() const { return dir_.path(); }
+  // Where the log folder is under root(); only a FileLogCapture makes it.
   std::filesystem::path log_folder() const;
 
-  // Whole lines without their "\r\n", in file order (rotated files oldest first).
+  // Whole lines without their "\r\n", in the order written (from a file capture, in file
+  // order, rotated files oldest first).
   std::vector<std::string> RawLines();
   // The payload of each line with the timestamp and the thread id masked:
   // "2023-01-09 16:00:45.123 0000abcd i :   text" becomes "T i :   text"; lines without
   // a thread id (code 5) become "T text". Start-up's own lines (the folder cleanup, up to
-  // its exit trace line) are left out.
+  // its exit trace line, which only a FileLogCapture's start writes) are left out.
   std::vector<std::string> Lines();
   // The same, start-up lines included.
   std::vector<std::string> AllLines();
 
+ protected:
+  enum class Sink { kMemory, kFile };
+  explicit LogCapture(Sink sink);
+
  private:
   TempDir dir_;
+  std::shared_ptr<InMemoryLogLines> memory_;  // null for a file capture
+};
+
+// The facade started as the service starts it, in the log folder under root(): the folder
+// made with its protection, the log file opened, the folder cleanup run, and the lines read
+// back from the files.
+class FileLogCapture : public LogCapture {
+ public:
+  FileLogCapture() : LogCapture(Sink::kFile) {}
 };
 
 }  // namespace halvorn::testing

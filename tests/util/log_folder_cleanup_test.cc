@@ -26,6 +26,7 @@ namespace {
 namespace fs = std::filesystem;
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FileLogCapture;
 using testing::LogCapture;
 using testing::TempDir;
 
@@ -236,7 +237,7 @@ TEST_F(LogFolderCleanupTest, OnlyMatchingRegularFilesCount) {
 }
 
 TEST_F(LogFolderCleanupTest, TheFileBeingWrittenIsNeverDeleted) {
-  LogCapture capture;
+  FileLogCapture capture;
   const fs::path folder = capture.log_folder();
   const std::string current = LogHelper::CurrentLogFilePath();
   ASSERT_FALSE(current.empty());

@@ -3,11 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <mutex>
 #include <regex>
 #include <string>
@@ -16,6 +19,7 @@
 
 #include "support/log_capture.h"
 #include "util/log_folder_platform.h"
+#include "util/log_helper_testing.h"
 #include "util/platform.h"
 #include "util/registry_platform.h"
 
@@ -24,6 +28,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
+using testing::FileLogCapture;
 using testing::LogCapture;
 using testing::ReadLogFolder;
 
@@ -45,7 +50,7 @@ TEST(LogHelperTest, LineShapeOfEveryCode) {
 }
 
 TEST(LogHelperTest, TimestampThreadIdAndLineEnd) {
-  LogCapture capture;
+  FileLogCapture capture;
   LogHelper::Print(LogInfo, "t", "hello");
   std::vector<std::string> raw = capture.RawLines();
   ASSERT_FALSE(raw.empty());
@@ -151,8 +156,116 @@ TEST(LogHelperTest, ShutdownWhileOtherThreadsWrite) {
   EXPECT_LE(lines.size(), static_cast<std::size_t>(at_stop) + 3u);
 }
 
+// The in-memory start of tests formats each line as the file would hold it: timestamp,
+// thread id, payload and "\r\n". It makes no folder, and its own start leaves no line.
+TEST(LogHelperTest, InMemoryStartKeepsEachLineAsTheFileHoldsIt) {
+  LogHelper::Shutdown();
+  testing::TempDir dir;
+  testing::SetEnv("programdata", dir.path().string());
+  auto lines = std::make_shared<InMemoryLogLines>();
+  StartLogHelperInMemoryForTesting(SystemRegistryPlatform(), lines);
+  EXPECT_EQ(LogHelper::CurrentLogFilePath(), "");
+  LogHelper::Print(LogInfo, "t", "hello %d", 7);
+  LogHelper::Print(LogPlain, "t", "plain");
+  LogHelper::TraceLeave("Tag::method");
+  LogHelper::Shutdown();
+  LogHelper::Print(LogInfo, "t", "after shutdown");
+  char tid[16];
+  std::snprintf(tid, sizeof tid, "%08x", platform::CurrentThreadId());
+  const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} )";
+  const std::vector<std::string> kept = lines->Lines();
+  ASSERT_EQ(kept.size(), 3u);
+  EXPECT_TRUE(std::regex_match(kept[0], std::regex(stamp + tid + " i :   hello 7\r\n"))) << kept[0];
+  EXPECT_TRUE(std::regex_match(kept[1], std::regex(stamp + "plain\r\n"))) << kept[1];
+  EXPECT_TRUE(std::regex_match(kept[2], std::regex(stamp + tid + " h : - Tag::method\r\n")))
+      << kept[2];
+  EXPECT_TRUE(std::filesystem::is_empty(dir.path())) << "the in-memory start made a folder";
+}
+
+// The same calls read the same through the file and through memory.
+TEST(LogHelperTest, InMemoryCaptureReadsAsTheFileCapture) {
+  const auto write = [] {
+    for (unsigned code = 1; code <= 6; ++code) {
+      LogHelper::Print(code, "Tag::method", "code %d %ws %I64d", static_cast<int>(code), L"wide",
+                       std::int64_t{-5});
+    }
+    LogHelper::TraceEnter("Tag::method");
+    LogHelper::Print(LogInfo, "t", "%s", std::string(1500, 'x'));
+  };
+  std::vector<std::string> from_file;
+  {
+    FileLogCapture capture;
+    write();
+    from_file = capture.Lines();
+  }
+  std::vector<std::string> from_memory;
+  {
+    LogCapture capture;
+    write();
+    from_memory = capture.Lines();
+  }
+  ASSERT_EQ(from_file.size(), 8u);
+  EXPECT_EQ(from_memory, from_file);
+}
+
+// The lines kept in memory are read by the test while the logger's writer thread appends
+// (ThreadSanitizer watches this one): every copy holds whole lines, each writer's in order from
+// its first, and no copy holds fewer lines than the one before.
+TEST(LogHelperTest, InMemoryLinesAreReadWhileTheLoggerWrites) {
+  LogHelper::Shutdown();
+  testing::TempDir dir;
+  testing::SetEnv("programdata", dir.path().string());
+  auto lines = std::make_shared<InMemoryLogLines>();
+  StartLogHelperInMemoryForTesting(SystemRegistryPlatform(), lines);
+  constexpr int kWriters = 2;
+  constexpr int kLines = 2000;
+  std::atomic<int> finished{0};
+  std::vector<std::thread> writers;
+  for (int t = 0; t < kWriters; ++t) {
+    writers.emplace_back([&, t] {
+      for (int i = 0; i < kLines; ++i) {
+        LogHelper::Print(LogInfo, "t", "writer %d line %d", t, i);
+      }
+      finished.fetch_add(1);
+    });
+  }
+  const auto check = [](const std::vector<std::string>& copy) {
+    int next[kWriters] = {};
+    for (const std::string& line : copy) {
+      const std::size_t at = line.find(" i :   writer ");
+      int t = -1;
+      int i = -1;
+      char end[3] = {};
+      if (at == std::string::npos ||
+          std::sscanf(line.c_str() + at, " i :   writer %d line %d%2c", &t, &i, end) != 3 ||
+          t < 0 || t >= kWriters || std::string(end) != "\r\n" || i != next[t]) {
+        return ::testing::AssertionFailure() << "out of place: " << line;
+      }
+      ++next[t];
+    }
+    return ::testing::AssertionSuccess();
+  };
+  // Checked after the writers are joined, so that a failure ends the test cleanly.
+  ::testing::AssertionResult copies = ::testing::AssertionSuccess();
+  std::size_t before = 0;
+  while (finished.load() < kWriters && copies) {
+    const std::vector<std::string> copy = lines->Lines();
+    copies =
+        copy.size() >= before ? check(copy) : ::testing::AssertionFailure() << "a copy lost lines";
+    before = copy.size();
+  }
+  for (auto& w : writers) {
+    w.join();
+  }
+  EXPECT_TRUE(copies);
+  LogHelper::Shutdown();
+  const std::vector<std::string> all = lines->Lines();
+  EXPECT_EQ(all.size(), static_cast<std::size_t>(kWriters * kLines));
+  EXPECT_TRUE(check(all));
+}
+
 TEST(LogHelperTest, StartUpCreatesEveryMissingFolderLevelAndNamesTheFile) {
-  LogCapture capture;
+  FileLogCapture capture;
   const std::string current = LogHelper::CurrentLogFilePath();
   ASSERT_FALSE(current.empty());
   EXPECT_TRUE(std::filesystem::is_directory(capture.log_folder()));
@@ -197,7 +310,7 @@ TEST(LogHelperTest, SecondStartInTheSameSecondAppends) {
 }
 
 TEST(LogHelperTest, RotatesBySizeWithTheIndexBeforeTheExtension) {
-  LogCapture capture;
+  FileLogCapture capture;
   const std::string line(1000, 'r');
   // About 2.1 MiB: two rotations.
   for (int i = 0; i < 2200; ++i) {
@@ -328,7 +441,7 @@ TEST(LogFlushTimerTest, StopDoesNotWaitForThePeriod) {
 // After more than one flush period without a line, a new line still reaches the file while
 // the facade keeps running (the bound is a hang guard, not a speed goal).
 TEST(LogHelperTest, LineAfterAnIdleStretchReachesTheFileWhileRunning) {
-  LogCapture capture;
+  FileLogCapture capture;
   auto on_disk = [&](const std::string& text) {
     const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (std::chrono::steady_clock::now() < give_up) {

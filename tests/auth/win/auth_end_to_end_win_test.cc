@@ -63,6 +63,7 @@ using testing::CreatedDevice;
 using testing::DriverKey;
 using ::testing::ElementsAreArray;
 using testing::FakeProvider;
+using testing::FileLogCapture;
 using testing::LogCapture;
 using ::testing::Not;
 using namespace std::literals;
@@ -305,7 +306,8 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
       AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
-      LogCapture capture;
+      // In the log file: the status tool's cases read the run back from the log folder.
+      FileLogCapture capture;
       const auto start = std::chrono::steady_clock::now();
       result_ = job(&retry_);
       took_ = std::chrono::duration_cast<std::chrono::milliseconds>(

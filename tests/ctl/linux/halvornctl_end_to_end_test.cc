@@ -36,6 +36,7 @@ namespace halvorn {
 namespace {
 
 using mbimsim::Fault;
+using testing::FileLogCapture;
 using ::testing::HasSubstr;
 using testing::kListedModel;
 using testing::kOtherVendor;
@@ -191,7 +192,7 @@ class HalvornCtlOutcomeTest : public HalvornCtlEndToEndTest,
 TEST_P(HalvornCtlOutcomeTest, VerdictMatchesTheJobsOutcome) {
   const Case& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
-  LogCapture capture;
+  FileLogCapture capture;
   ASSERT_NO_FATAL_FAILURE(RunJob(capture));
   ASSERT_GE(job_lines_.size(), 2u);
   ASSERT_EQ(job_lines_[job_lines_.size() - 2],
@@ -284,7 +285,7 @@ TEST_F(HalvornCtlEndToEndTest, StoppedServiceWithoutLogFolderIsTheBlocker) {
 TEST_F(HalvornCtlEndToEndTest, LogCutInTheMiddleOfALine) {
   ASSERT_NO_FATAL_FAILURE(
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 1, Fault::kNone}));
-  LogCapture capture;
+  FileLogCapture capture;
   ASSERT_NO_FATAL_FAILURE(RunJob(capture));
   std::vector<std::filesystem::path> files;
   for (const auto& entry : std::filesystem::directory_iterator(capture.log_folder())) {
