@@ -249,8 +249,11 @@ void Simulator::WriteToHost() {
 }
 
 void Simulator::CloseTerminal() {
+  // The host's side hangs up and its /dev/pts node goes. The slave side stays held until Stop:
+  // while it is open the terminal's number is not given to the next terminal opened on this
+  // machine, so a host that opens the vanished port's path again (a link to the node) finds
+  // nothing, never another simulator's modem (tests run side by side).
   master_.reset();
-  slave_.reset();
   output_.clear();
   pending_.clear();
   {

@@ -86,8 +86,10 @@ class Simulator {
   TraceCallback trace_;
   std::string device_path_;
   ScopedFd master_;
-  ScopedFd slave_;  // held so that the master never sees a hang-up between clients
-  ScopedFd wake_;   // eventfd: Stop() and Vanish() wake the thread through it
+  // Held so that the master never sees a hang-up between clients, and after a vanish so that
+  // the terminal's number is not reused while this simulator lives.
+  ScopedFd slave_;
+  ScopedFd wake_;  // eventfd: Stop() and Vanish() wake the thread through it
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> vanish_requested_{false};

@@ -294,6 +294,22 @@ TEST_F(SimulatorTest, VanishingHangsUpTheTerminal) {
   EXPECT_TRUE(port_->hung_up());
 }
 
+// A host that opens a vanished port's path again, also after the host has let go of it and
+// other terminals were opened (another test's modem, side by side), finds nothing there.
+TEST_F(SimulatorTest, AVanishedPortsPathLeadsNowhereWhileTheSimulatorLives) {
+  StartWith(ModemOptions{});
+  const std::string path = simulator_->device_path();
+  simulator_->Vanish();
+  ASSERT_TRUE(simulator_->WaitForVanish(std::chrono::milliseconds(kPatienceMs)));
+  port_.reset();
+  Simulator other{ModemOptions{}};
+  std::string error;
+  ASSERT_TRUE(other.Start(&error)) << error;
+  EXPECT_NE(other.device_path(), path);
+  RawPort again(path);
+  EXPECT_FALSE(again.is_open()) << path << " opened again";
+}
+
 TEST_F(SimulatorTest, VanishFaultHangsUpMidCommand) {
   ModemOptions options;
   options.fault = Fault::kVanish;
