@@ -45,9 +45,6 @@ bool AuthModuleCollaborators::SysteminfoIsFccMode(FirmwarePlatform& firmware) {
   return info.isFccMode();
 }
 
-AuthModuleCollaborators::AuthModuleCollaborators()
-    : AuthModuleCollaborators(AuthModulePlatforms::System()) {}
-
 AuthModuleCollaborators::AuthModuleCollaborators(const AuthModulePlatforms& platforms)
     : isTessaryMBIMDevcieExist([&devices = platforms.devices](std::uint8_t& found) {
         return CDeviceHelper::IsTessaryMBIMDevcieExist(devices, found);

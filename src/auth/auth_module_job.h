@@ -50,10 +50,8 @@ struct AuthModuleCollaborators {
   std::function<bool()> isFccMode;       // SysteminfoIsFccMode
   std::function<void(std::uint32_t ms)> sleepMs = &SleepMonotonicMs;
 
-  // The production operations over the platforms of this process's system
-  // (AuthModulePlatforms::System()).
-  AuthModuleCollaborators();
-  // The production operations over `platforms`.
+  // The production operations over `platforms` (AuthModulePlatforms::System() in the service
+  // and the tool).
   explicit AuthModuleCollaborators(const AuthModulePlatforms& platforms);
 };
 
