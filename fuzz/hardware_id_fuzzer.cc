@@ -1,5 +1,5 @@
 // Fuzzes the device helper's reading of hardware ids and instance ids, and the platform
-// verification's parse of the hardware id it finds, over the fake device backend of the tests.
+// verification's parse of the hardware id it finds, over the fake device platform of the tests.
 //
 // The input is a list of records, each a 2-byte little-endian length and that many bytes. The
 // first record is the DeviceInstanceID value of the driver key that names the mobile-broadband
@@ -70,8 +70,7 @@ bool HasProductId(std::string_view text) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  halvorn::testing::ResetFakeDevicePlatform();
-  auto& fake = halvorn::testing::FakeDevicePlatform();
+  halvorn::testing::FakeDevicePlatform fake;
   Records records({data, size});
 
   halvorn::device_platform::AdapterRecord adapter;
@@ -106,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string untouched = "untouched";
   std::string hwid = untouched;
-  const int rc = CDeviceHelper::GetTessaryHwid(hwid);
+  const int rc = CDeviceHelper::GetTessaryHwid(fake, hwid);
   if (rc == 0) {
     if (hwid.size() > CDeviceHelper::kMaxIdLength ||
         hwid.find(CDeviceHelper::kVendorPattern) == std::string::npos || !HasProductId(hwid)) {
@@ -121,7 +120,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
 
   std::uint8_t found = 0x5A;
-  const bool vendors = CDeviceHelper::IsTessaryMBIMDevcieExist(found);
+  const bool vendors = CDeviceHelper::IsTessaryMBIMDevcieExist(fake, found);
   if (vendors ? found != 1 : found != 0x5A) {
     std::abort();  // the found flag disagrees with the result
   }

@@ -7,9 +7,11 @@
 #include <utility>
 
 #include "auth/auth_outcome.h"
+#include "auth/firmware_platform.h"
 #include "auth/platform_verification.h"
 #include "auth/systeminfo.h"
 #include "device/device_helper.h"
+#include "device/device_platform.h"
 #include "util/log_helper.h"
 #include "util/platform.h"
 #include "util/registry.h"
@@ -34,17 +36,27 @@ void AuthModuleCollaborators::SleepMonotonicMs(std::uint32_t ms) {
   }
 }
 
-bool AuthModuleCollaborators::SysteminfoIsFccMode() {
-  Systeminfo info;
+AuthModulePlatforms AuthModulePlatforms::System() {
+  return {SystemFirmwarePlatform(), SystemDevicePlatform(), SystemRegistryPlatform()};
+}
+
+bool AuthModuleCollaborators::SysteminfoIsFccMode(FirmwarePlatform& firmware) {
+  Systeminfo info(firmware);
   return info.isFccMode();
 }
 
-AuthModuleCollaborators::AuthModuleCollaborators()
-    : isTessaryMBIMDevcieExist(&CDeviceHelper::IsTessaryMBIMDevcieExist),
-      readDWORDRegValue([](const wchar_t* sub_key, const wchar_t* value_name) {
-        return ReadDWORDRegValue(SystemRegistryPlatform(), sub_key, value_name);
+AuthModuleCollaborators::AuthModuleCollaborators(const AuthModulePlatforms& platforms)
+    : isTessaryMBIMDevcieExist([&devices = platforms.devices](std::uint8_t& found) {
+        return CDeviceHelper::IsTessaryMBIMDevcieExist(devices, found);
       }),
-      verifyPlatform(&VerifyPlatform) {}
+      readDWORDRegValue(
+          [&registry = platforms.registry](const wchar_t* sub_key, const wchar_t* value_name) {
+            return ReadDWORDRegValue(registry, sub_key, value_name);
+          }),
+      verifyPlatform([&firmware = platforms.firmware, &devices = platforms.devices] {
+        return VerifyPlatform(firmware, devices);
+      }),
+      isFccMode([&firmware = platforms.firmware] { return SysteminfoIsFccMode(firmware); }) {}
 
 bool RunAuthModuleJob(const AuthModuleCollaborators& with, bool* retry) {
   const TraceScope trace(kTag);

@@ -9,17 +9,34 @@
 
 namespace halvorn {
 
+class DevicePlatform;
+class FirmwarePlatform;
+class RegistryPlatform;
+
+// The operating-system boundaries that the job's production checks read. Each must outlive
+// every collaborator bound to it.
+struct AuthModulePlatforms {
+  FirmwarePlatform& firmware;  // the SMBIOS tables: VerifyPlatform, the FCC-mode check
+  DevicePlatform& devices;     // devices, adapters, driver keys: CDeviceHelper
+  RegistryPlatform& registry;  // the IsDisableVerify switch: ReadDWORDRegValue
+
+  // This process's system: SystemFirmwarePlatform(), SystemDevicePlatform(),
+  // SystemRegistryPlatform().
+  static AuthModulePlatforms System();
+};
+
 // What the job asks of the rest of the system. The modem operations have no default: they
 // belong to the process-wide mobile-broadband helper, which the service binds (see
-// auth_module_wiring.h). The others default to the production operations.
+// auth_module_wiring.h). The others default to the production operations over the platforms
+// given to the constructor.
 struct AuthModuleCollaborators {
   static constexpr std::uint32_t kCfunReadRetryWaitMs = 200;
 
   // Blocks the calling thread until at least `ms` milliseconds of a monotonic clock have
   // passed since the call.
   static void SleepMonotonicMs(std::uint32_t ms);
-  // Constructs a Systeminfo, asks it isFccMode() and destroys it.
-  static bool SysteminfoIsFccMode();
+  // Constructs a Systeminfo over `firmware`, asks it isFccMode() and destroys it.
+  static bool SysteminfoIsFccMode(FirmwarePlatform& firmware);
 
   // CMbnWinRtHelper::IsMbimModemExist, GetMbimCfun, SetMbimCfun.
   std::function<bool()> isMbimModemExist;
@@ -30,10 +47,12 @@ struct AuthModuleCollaborators {
   std::function<std::uint8_t(const wchar_t* sub_key, const wchar_t* value_name)>
       readDWORDRegValue;                 // ReadDWORDRegValue
   std::function<bool()> verifyPlatform;  // VerifyPlatform
-  std::function<bool()> isFccMode = &SysteminfoIsFccMode;
+  std::function<bool()> isFccMode;       // SysteminfoIsFccMode
   std::function<void(std::uint32_t ms)> sleepMs = &SleepMonotonicMs;
 
-  AuthModuleCollaborators();
+  // The production operations over `platforms` (AuthModulePlatforms::System() in the service
+  // and the tool).
+  explicit AuthModuleCollaborators(const AuthModulePlatforms& platforms);
 };
 
 inline constexpr const wchar_t* kAuthSettingsKey = L"SOFTWARE\\Tessary Wireless Inc\\Brevane";

@@ -143,9 +143,9 @@ bool parseDeviceHwid(const std::string& hwid, std::string& modem_id) {
   return parsed;
 }
 
-bool VerifyPlatform() {
+bool VerifyPlatform(FirmwarePlatform& firmware, DevicePlatform& devices) {
   LogHelper::TraceEnter(kVerifyTag);
-  Systeminfo info;
+  Systeminfo info(firmware);
   const std::string system_version = SystemVersionOf(info.version, info.family);
   LogHelper::Print(LogInfo, kVerifyTag, "SMBIOS system version = %s", system_version);
 
@@ -157,7 +157,7 @@ bool VerifyPlatform() {
 
   bool result = false;
   std::string hwid;
-  if (CDeviceHelper::GetTessaryHwid(hwid) != 0) {
+  if (CDeviceHelper::GetTessaryHwid(devices, hwid) != 0) {
     LogHelper::Print(LogInfo, kVerifyTag, "Get Tessary Device HardwareID Faild");
   } else {
     LogHelper::Print(LogInfo, kVerifyTag, "Tessary Device HardwareID = %s", hwid);

@@ -12,6 +12,9 @@
 
 namespace halvorn {
 
+class DevicePlatform;
+class FirmwarePlatform;
+
 // One laptop model and the modem ids (vendor id then product id, eight lower-case hex
 // digits) that it may carry.
 struct PlatformRow {
@@ -25,9 +28,11 @@ inline constexpr std::size_t kPlatformRowCount = 26;
 const std::array<PlatformRow, kPlatformRowCount>& PlatformTable();
 
 // True when the modem may be used in this laptop: the laptop model (SMBIOS Version, with
-// Family appended when Version is shorter than 3 characters) is in no table row, or a row
-// of that model lists the modem id taken from the vendor device's hardware id.
-bool VerifyPlatform();
+// Family appended when Version is shorter than 3 characters, read from `firmware`) is in no
+// table row, or a row of that model lists the modem id taken from the hardware id of the
+// vendor device among `devices` (CDeviceHelper::GetTessaryHwid, asked only for a listed
+// model).
+bool VerifyPlatform(FirmwarePlatform& firmware, DevicePlatform& devices);
 
 // The laptop model string that verification compares: the SMBIOS Version, with the Family
 // appended when Version is shorter than 3 characters.

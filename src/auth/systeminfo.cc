@@ -39,9 +39,9 @@ struct RawData {
 
 // Asks for the size, allocates it and asks for the data. An allocation failure leaves
 // `bytes` null and `written` 0.
-RawData ReadRawSmbiosData() {
+RawData ReadRawSmbiosData(FirmwarePlatform& firmware) {
   RawData raw;
-  raw.size = firmware_platform::GetRawSmbiosData(nullptr, 0);
+  raw.size = firmware.GetRawSmbiosData(nullptr, 0);
   if (raw.size == 0) {
     return raw;
   }
@@ -49,14 +49,14 @@ RawData ReadRawSmbiosData() {
   if (!raw.bytes) {
     return raw;
   }
-  raw.written = firmware_platform::GetRawSmbiosData(raw.bytes.get(), raw.size);
+  raw.written = firmware.GetRawSmbiosData(raw.bytes.get(), raw.size);
   return raw;
 }
 
 }  // namespace
 
-Systeminfo::Systeminfo() {
-  const RawData raw = ReadRawSmbiosData();
+Systeminfo::Systeminfo(FirmwarePlatform& firmware) : firmware_(firmware) {
+  const RawData raw = ReadRawSmbiosData(firmware_);
   const std::span<const std::uint8_t> data = raw.Complete();
   if (data.empty()) {
     return;
@@ -76,7 +76,7 @@ Systeminfo::Systeminfo() {
 
 bool Systeminfo::isFccMode() {
   const auto marker = smbios::FccModeMarker();
-  const RawData raw = ReadRawSmbiosData();
+  const RawData raw = ReadRawSmbiosData(firmware_);
   const std::span<const std::uint8_t> data = raw.Complete();
   LogHelper::Print(LogInfo, kFccTag, "smBiosDataSize:%d, bytesWritten:%d smBiosData->Length:%d \n",
                    raw.size, raw.written, smbios::DeclaredTableLength(raw.Delivered()));

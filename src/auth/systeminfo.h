@@ -7,11 +7,14 @@
 
 namespace halvorn {
 
+class FirmwarePlatform;
+
 class Systeminfo {
  public:
-  // Reads the SMBIOS tables and fills the fields from the first System Information
-  // structure. Reports nothing: when the tables cannot be read, every field stays empty.
-  Systeminfo();
+  // Reads the SMBIOS tables of `firmware` and fills the fields from the first System
+  // Information structure. Reports nothing: when the tables cannot be read, every field stays
+  // empty. `firmware` must outlive the object (isFccMode reads it again).
+  explicit Systeminfo(FirmwarePlatform& firmware);
   ~Systeminfo() = default;
   Systeminfo(const Systeminfo&) = delete;
   Systeminfo& operator=(const Systeminfo&) = delete;
@@ -28,6 +31,9 @@ class Systeminfo {
   std::string skuNumber;
   std::string uuid;  // the 16 stored bytes as "%02X..." text, no bytes swapped
   std::string version;
+
+ private:
+  FirmwarePlatform& firmware_;
 };
 
 }  // namespace halvorn

@@ -25,8 +25,9 @@ bool Call(const F& f, Args&&... args) {
 
 }  // namespace
 
-AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem) {
-  AuthModuleCollaborators checks;
+AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem,
+                                        const AuthModulePlatforms& checked) {
+  AuthModuleCollaborators checks(checked);
   checks.isMbimModemExist = [&modem] { return modem.IsMbimModemExist(); };
   checks.getMbimCfun = [&modem](std::int32_t* level) { return modem.GetMbimCfun(level); };
   return checks;
@@ -38,7 +39,7 @@ StatusFacts CollectStatus(const AuthModuleCollaborators& checks, const CtlSystem
   f.service = system.ctl.QueryService();
 
   {
-    const Systeminfo info;
+    const Systeminfo info(system.checked.firmware);
     f.firmware_read = !info.version.empty() || !info.family.empty() || !info.manufacturer.empty() ||
                       !info.productName.empty() || !info.uuid.empty();
     f.manufacturer = info.manufacturer;
@@ -67,7 +68,7 @@ StatusFacts CollectStatus(const AuthModuleCollaborators& checks, const CtlSystem
   f.auth.disable_verify = f.disable_verify;
 
   std::string hwid;
-  if (CDeviceHelper::GetTessaryHwid(hwid) == 0) {
+  if (CDeviceHelper::GetTessaryHwid(system.checked.devices, hwid) == 0) {
     f.hardware_id = hwid;
     std::string modem_id;
     if (parseDeviceHwid(hwid, modem_id)) {

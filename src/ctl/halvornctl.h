@@ -20,22 +20,27 @@ namespace halvorn {
 class LogFolderPlatform;
 
 // The operating-system facts of the tool itself: the service manager and the privileges
-// (`ctl`), and the file system the service's log folder (LogHelper::BuildLogFolderPath) is
-// read from (`log_files`). Both must outlive every use; the program passes the system's.
+// (`ctl`), the file system the service's log folder (LogHelper::BuildLogFolderPath) is read
+// from (`log_files`), and the laptop that the checks read (`checked`: its firmware tables,
+// devices and registry; the tool reads the firmware and the devices also on its own, for the
+// facts it shows besides the checks' answers). All must outlive every use; the program passes
+// the system's.
 struct CtlSystem {
   ctl_platform::CtlPlatform& ctl;
   LogFolderPlatform& log_files;
+  AuthModulePlatforms checked;
 };
 
 class CMbnWinRtHelper;
 
-// The job's production checks with the presence test and the level query of `modem`, which
-// must outlive them. The set operation stays unbound: the tool has no way to set the level.
-AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem);
+// The job's production checks over `checked` with the presence test and the level query of
+// `modem`; both must outlive them. The set operation stays unbound: the tool has no way to set
+// the level.
+AuthModuleCollaborators StatusChecksFor(CMbnWinRtHelper& modem, const AuthModulePlatforms& checked);
 
-// Gathers the facts, in the job's order, through `checks` (the job's own collaborators; the
-// set operation is never called) and `system`. The radio level is read only from the vendor's
-// modem.
+// Gathers the facts, in the job's order, through `checks` (the job's own collaborators, made
+// over system.checked; the set operation is never called) and `system`. The radio level is read
+// only from the vendor's modem.
 StatusFacts CollectStatus(const AuthModuleCollaborators& checks, const CtlSystem& system);
 
 // "halvornctl status [--json]" and "halvornctl --help". Writes the answer to `out` (errors of

@@ -15,8 +15,10 @@ int main(int argc, char** argv) {
   // The modem is reached through the same helper as the service's; its account watcher is
   // never started.
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
-  const CtlSystem system{ctl_platform::SystemCtlPlatform(), SystemLogFolderPlatform()};
-  const int code = RunHalvornCtl(args, std::cout, std::cerr, StatusChecksFor(modem), system);
+  const CtlSystem system{ctl_platform::SystemCtlPlatform(), SystemLogFolderPlatform(),
+                         AuthModulePlatforms::System()};
+  const int code =
+      RunHalvornCtl(args, std::cout, std::cerr, StatusChecksFor(modem, system.checked), system);
   std::cout.flush();
   return code;
 }

@@ -12,6 +12,7 @@
 #include "device/device_platform.h"
 #include "util/little_endian.h"
 #include "util/log_helper.h"
+#include "util/os_status.h"
 #include "util/platform.h"
 
 namespace halvorn {
@@ -108,31 +109,33 @@ std::string AsciiUpper(std::string text) {
 // Follows the network-class driver keys to the DeviceInstanceID of the one whose
 // NetCfgInstanceId contains `adapter_name`. Sets *found_key when such a key's instance id
 // was read; the id is upper-cased.
-std::string FindInstanceId(const std::string& adapter_name, bool* found_key) {
-  std::unique_ptr<dp::RegistryKey> class_key = dp::OpenNetClassKey();
+std::string FindInstanceId(DevicePlatform& devices,
+                           const std::string& adapter_name,
+                           bool* found_key) {
+  std::unique_ptr<dp::RegistryKey> class_key = devices.OpenNetClassKey();
   if (!class_key) {
     return {};
   }
   for (std::uint32_t index = 0;; ++index) {
     std::array<char, kRegistryBufferSize> name{};
     auto name_size = static_cast<std::uint32_t>(name.size());
-    if (class_key->EnumSubKey(index, name.data(), &name_size) != dp::kErrorSuccess) {
+    if (!class_key->EnumSubKey(index, name.data(), &name_size).ok()) {
       return {};
     }
     name.back() = '\0';
     std::unique_ptr<dp::RegistryKey> sub_key;
-    if (class_key->OpenSubKey(name.data(), &sub_key) != dp::kErrorSuccess || !sub_key) {
+    if (!class_key->OpenSubKey(name.data(), &sub_key).ok() || !sub_key) {
       continue;
     }
     std::array<std::uint8_t, kRegistryBufferSize> data{};
     auto size = static_cast<std::uint32_t>(data.size());
-    if (sub_key->QueryValue("NetCfgInstanceId", data.data(), &size) != dp::kErrorSuccess ||
+    if (!sub_key->QueryValue("NetCfgInstanceId", data.data(), &size).ok() ||
         !Contains(RegistryText(data.data(), size), adapter_name)) {
       continue;
     }
     data.fill(0);
     size = static_cast<std::uint32_t>(data.size());
-    if (sub_key->QueryValue("DeviceInstanceID", data.data(), &size) != dp::kErrorSuccess) {
+    if (!sub_key->QueryValue("DeviceInstanceID", data.data(), &size).ok()) {
       continue;
     }
     std::string instance_id = RegistryText(data.data(), size);
@@ -146,29 +149,31 @@ std::string FindInstanceId(const std::string& adapter_name, bool* found_key) {
 
 }  // namespace
 
-int CDeviceHelper::GetTessaryHwid(std::string& hwid) {
+int CDeviceHelper::GetTessaryHwid(DevicePlatform& devices, std::string& hwid) {
   const TraceScope trace(kHwidTag);
-  std::uint32_t error = 0;
-  std::unique_ptr<dp::DeviceList> devices = dp::GetPresentDevices(&error);
-  if (!devices) {
-    LogHelper::Print(LogInfo, kHwidTag, "SetupDiGetClassDevs error code 0x%08x", error);
+  std::unique_ptr<dp::DeviceList> list;
+  const OsStatus listed = devices.GetPresentDevices(&list);
+  if (!listed.ok() || !list) {
+    LogHelper::Print(LogInfo, kHwidTag, "SetupDiGetClassDevs error code 0x%08x",
+                     WindowsErrorCode(listed));
     return kNotFound;
   }
   std::vector<std::uint8_t> buffer(kPropertyBufferSize);
   std::array<std::uint8_t, kPowerDataSize> power{};
   for (std::uint32_t index = 0;; ++index) {
-    if (!devices->SelectDevice(index, &error)) {
+    const OsStatus selected = list->SelectDevice(index);
+    if (!selected.ok()) {
       LogHelper::Print(LogInfo, kHwidTag, "SetupDiEnumDeviceInfo return : %d ,error code: 0x%08x",
-                       0, error);
+                       0, WindowsErrorCode(selected));
       return kNotFound;
     }
     // A device without a description or power data is never considered.
-    if (!devices->ReadProperty(dp::DeviceProperty::kDeviceDesc, buffer) ||
-        !devices->ReadProperty(dp::DeviceProperty::kDevicePowerData, power)) {
+    if (!list->ReadProperty(dp::DeviceProperty::kDeviceDesc, buffer) ||
+        !list->ReadProperty(dp::DeviceProperty::kDevicePowerData, power)) {
       continue;
     }
     std::fill(buffer.begin(), buffer.end(), std::uint8_t{0});
-    if (!devices->ReadProperty(dp::DeviceProperty::kHardwareId, buffer)) {
+    if (!list->ReadProperty(dp::DeviceProperty::kHardwareId, buffer)) {
       continue;
     }
     const std::string first_id = FirstMultiSzString(buffer);
@@ -183,9 +188,9 @@ int CDeviceHelper::GetTessaryHwid(std::string& hwid) {
   }
 }
 
-bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
+bool CDeviceHelper::IsTessaryMBIMDevcieExist(DevicePlatform& devices, std::uint8_t& found) {
   const TraceScope trace(kMbimTag);
-  const std::uint32_t size = dp::GetAdapterListSize(dp::kAfUnspec, 0);
+  const std::uint32_t size = devices.GetAdapterListSize(dp::kAfUnspec, 0);
   std::unique_ptr<std::uint8_t[]> buffer(new (std::nothrow) std::uint8_t[size]);
   if (!buffer) {
     LogHelper::Print(LogError, kMbimTag, "GetAdaptersAddresses AF_UNSPEC failed");
@@ -193,8 +198,9 @@ bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
   }
   std::string adapter_name;
   std::vector<dp::AdapterRecord> adapters;
-  if (dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, {buffer.get(), size}, &adapters) ==
-      dp::kErrorSuccess) {
+  if (devices
+          .GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, {buffer.get(), size}, &adapters)
+          .ok()) {
     for (const dp::AdapterRecord& adapter : adapters) {
       if (adapter.if_type != kIfTypeWwanPp) {
         continue;
@@ -221,7 +227,7 @@ bool CDeviceHelper::IsTessaryMBIMDevcieExist(std::uint8_t& found) {
   }
 
   bool found_key = false;
-  const std::string instance_id = FindInstanceId(adapter_name, &found_key);
+  const std::string instance_id = FindInstanceId(devices, adapter_name, &found_key);
   if (found_key) {
     LogHelper::Print(LogInfo, kMbimTag, "Get Instance Id %s", instance_id);
   }

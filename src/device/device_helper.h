@@ -11,6 +11,10 @@
 
 namespace halvorn {
 
+class DevicePlatform;
+
+// Both operations ask `devices` (SystemDevicePlatform() in the service) for the raw facts;
+// every list and key they obtain is released before they return.
 class CDeviceHelper {
  public:
   static constexpr const char* kVendorPattern = "VID_7A3F";
@@ -25,18 +29,18 @@ class CDeviceHelper {
   static constexpr std::size_t kMaxIdLength = 127;
   static constexpr std::size_t kMaxAdapterNameLength = 255;
 
-  // Walks the present devices in list order and sets `hwid` to the first string of the
-  // hardware id list of the first device that has a description and power data and whose
-  // first hardware id contains "VID_7A3F" and one of the product ids (case-sensitive).
+  // Walks the present devices of `devices` in list order and sets `hwid` to the first string
+  // of the hardware id list of the first device that has a description and power data and
+  // whose first hardware id contains "VID_7A3F" and one of the product ids (case-sensitive).
   // Returns 0 then; returns 3, with `hwid` untouched, when none matches or the list cannot
   // be obtained.
-  static int GetTessaryHwid(std::string& hwid);
+  static int GetTessaryHwid(DevicePlatform& devices, std::string& hwid);
 
-  // Takes the first mobile-broadband adapter (IfType 243), finds the driver key whose
-  // NetCfgInstanceId names it and checks its DeviceInstanceID (upper-cased) for
+  // Takes the first mobile-broadband adapter (IfType 243) of `devices`, finds the driver key
+  // whose NetCfgInstanceId names it and checks its DeviceInstanceID (upper-cased) for
   // "VID_7A3F" and one of the product ids. Returns true and sets `found` to 1 when the
   // modem is the vendor's; returns false and leaves `found` alone otherwise.
-  static bool IsTessaryMBIMDevcieExist(std::uint8_t& found);
+  static bool IsTessaryMBIMDevcieExist(DevicePlatform& devices, std::uint8_t& found);
 };
 
 }  // namespace halvorn

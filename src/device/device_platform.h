@@ -1,10 +1,8 @@
-// The operating-system operations that device discovery needs, per build. They return raw
-// data (property bytes, adapter records, registry value bytes) and status codes; the
-// matching, limits and messages live in device_helper.cc.
-//
-// Status codes are Windows system error codes on both builds, so that the messages read
-// the same: 0 success, 2 not found, 8 out of memory, 111 buffer overflow, 122 insufficient
-// buffer, 234 more data, 259 no more items.
+// The operating-system operations that device discovery needs: one DevicePlatform per build,
+// the system's reached through SystemDevicePlatform(). They return raw data (property bytes,
+// adapter records, registry value bytes) and neutral statuses (util/os_status.h); the
+// matching, limits and messages live in device_helper.cc, which maps a status back to its
+// Windows error number (WindowsErrorCode) where a message prints one.
 
 #ifndef HALVORN_DEVICE_DEVICE_PLATFORM_H_
 #define HALVORN_DEVICE_DEVICE_PLATFORM_H_
@@ -15,15 +13,11 @@
 #include <string>
 #include <vector>
 
-namespace halvorn::device_platform {
+#include "util/os_status.h"
 
-inline constexpr std::uint32_t kErrorSuccess = 0;
-inline constexpr std::uint32_t kErrorFileNotFound = 2;
-inline constexpr std::uint32_t kErrorNotEnoughMemory = 8;
-inline constexpr std::uint32_t kErrorBufferOverflow = 111;
-inline constexpr std::uint32_t kErrorInsufficientBuffer = 122;
-inline constexpr std::uint32_t kErrorMoreData = 234;
-inline constexpr std::uint32_t kErrorNoMoreItems = 259;
+namespace halvorn {
+
+namespace device_platform {
 
 // Device registry properties (SPDRP_* values).
 enum class DeviceProperty : std::uint32_t {
@@ -37,17 +31,14 @@ enum class DeviceProperty : std::uint32_t {
 class DeviceList {
  public:
   virtual ~DeviceList() = default;
-  // Selects the device at `index` (SetupDiEnumDeviceInfo). False after the last device,
-  // with the reason in *error (259 after the last one).
-  virtual bool SelectDevice(std::uint32_t index, std::uint32_t* error) = 0;
+  // Selects the device at `index` (SetupDiEnumDeviceInfo). kNoMoreItems after the last device;
+  // another failure as the system reports it. Nothing is selected after a failure.
+  virtual OsStatus SelectDevice(std::uint32_t index) = 0;
   // Reads a property of the selected device into `buffer` (SetupDiGetDeviceRegistryPropertyW
-  // without type or required size). False when the device lacks it or it does not fit.
+  // without type or required size). False when no device is selected, the device lacks the
+  // property or it does not fit.
   virtual bool ReadProperty(DeviceProperty property, std::span<std::uint8_t> buffer) = 0;
 };
-
-// All present devices of every class, in the order the system lists them; null on failure
-// with the reason in *error.
-std::unique_ptr<DeviceList> GetPresentDevices(std::uint32_t* error);
 
 // One network adapter of an IP_ADAPTER_ADDRESSES list.
 struct AdapterRecord {
@@ -62,40 +53,59 @@ inline constexpr std::uint32_t kAfUnspec = 0;
 inline constexpr std::uint32_t kAfInet = 2;
 inline constexpr std::uint32_t kGaaFlagSkipMulticast = 2;
 
-// The number of bytes that GetAdaptersAddresses needs for `family` and `flags` (the call
-// with no buffer).
-std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags);
-
-// GetAdaptersAddresses into `buffer`: returns 0 and the adapters in list order, or a
-// status code (111 when the list does not fit the buffer).
-std::uint32_t GetAdapterList(std::uint32_t family,
-                             std::uint32_t flags,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters);
-
 // An open registry key; closed when destroyed. Narrow names and values (the "A" API).
 class RegistryKey {
  public:
   virtual ~RegistryKey() = default;
   // RegEnumKeyExA: on entry *name_size is the capacity of `name` in characters, the
   // terminating zero included; on success the name is written with its zero and
-  // *name_size is its length without it. 259 after the last subkey, 234 when the name
-  // does not fit.
-  virtual std::uint32_t EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) = 0;
-  // RegOpenKeyExA with KEY_READ.
-  virtual std::uint32_t OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) = 0;
+  // *name_size is its length without it. kNoMoreItems after the last subkey, kDoesNotFit
+  // when the name does not fit.
+  virtual OsStatus EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) = 0;
+  // RegOpenKeyExA with KEY_READ: on success *key is the open subkey. kNotFound when there is
+  // no such subkey, kAccessDenied when it may not be read.
+  virtual OsStatus OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) = 0;
   // RegQueryValueExA: on entry *size is the capacity of `data`; on success *size is the
-  // number of bytes written (a string's terminating zero included when stored). 2 when
-  // there is no such value, 234 when it does not fit.
-  virtual std::uint32_t QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) = 0;
+  // number of bytes written (a string's terminating zero included when stored). kNotFound
+  // when there is no such value, kDoesNotFit (with the size needed in *size) when it does
+  // not fit.
+  virtual OsStatus QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) = 0;
 };
 
-// The registry key of the network adapter class ({4D36E972-E325-11CE-BFC1-08002BE10318},
-// SetupDiOpenClassRegKeyExW with KEY_READ and DIOCR_INSTALLER), whose subkeys are the
-// adapters' driver keys with the values "NetCfgInstanceId" and "DeviceInstanceID". Null
-// when it cannot be opened.
-std::unique_ptr<RegistryKey> OpenNetClassKey();
+}  // namespace device_platform
 
-}  // namespace halvorn::device_platform
+class DevicePlatform {
+ public:
+  virtual ~DevicePlatform() = default;
+
+  // All present devices of every class, in the order the system lists them: on success *list
+  // is the list; on failure it is left alone and the status says why.
+  virtual OsStatus GetPresentDevices(std::unique_ptr<device_platform::DeviceList>* list) = 0;
+
+  // The number of bytes that GetAdaptersAddresses needs for `family` and `flags` (the call
+  // with no buffer).
+  virtual std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) = 0;
+
+  // GetAdaptersAddresses into `buffer`: Ok and the adapters in list order in *adapters, or
+  // the failure, with *adapters left alone: kDoesNotFit when the list does not fit the
+  // buffer (ERROR_BUFFER_OVERFLOW).
+  virtual OsStatus GetAdapterList(std::uint32_t family,
+                                  std::uint32_t flags,
+                                  std::span<std::uint8_t> buffer,
+                                  std::vector<device_platform::AdapterRecord>* adapters) = 0;
+
+  // The registry key of the network adapter class ({4D36E972-E325-11CE-BFC1-08002BE10318},
+  // SetupDiOpenClassRegKeyExW with KEY_READ and DIOCR_INSTALLER), whose subkeys are the
+  // adapters' driver keys with the values "NetCfgInstanceId" and "DeviceInstanceID". Null
+  // when it cannot be opened.
+  virtual std::unique_ptr<device_platform::RegistryKey> OpenNetClassKey() = 0;
+};
+
+// The devices of this process's system: SetupAPI, IP Helper and the registry on Windows
+// (win/device_win.cc); libudev over sysfs on Linux (linux/device_linux.cc), which describes
+// how the Windows facts are made from it.
+DevicePlatform& SystemDevicePlatform();
+
+}  // namespace halvorn
 
 #endif  // HALVORN_DEVICE_DEVICE_PLATFORM_H_

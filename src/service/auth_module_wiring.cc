@@ -7,8 +7,9 @@
 
 namespace halvorn {
 
-AuthModuleCollaborators AuthModuleCollaboratorsFor(CMbnWinRtHelper& modem) {
-  AuthModuleCollaborators with;
+AuthModuleCollaborators AuthModuleCollaboratorsFor(CMbnWinRtHelper& modem,
+                                                   const AuthModulePlatforms& platforms) {
+  AuthModuleCollaborators with(platforms);
   with.isMbimModemExist = [&modem] { return modem.IsMbimModemExist(); };
   with.getMbimCfun = [&modem](std::int32_t* level) { return modem.GetMbimCfun(level); };
   with.setMbimCfun = [&modem] { return modem.SetMbimCfun(); };

@@ -10,9 +10,11 @@ namespace halvorn {
 
 class CMbnWinRtHelper;
 
-// The production collaborators with the modem operations of `modem`, which must outlive every
-// run of the job.
-AuthModuleCollaborators AuthModuleCollaboratorsFor(CMbnWinRtHelper& modem);
+// The production collaborators over `platforms` (AuthModulePlatforms::System() in the service)
+// with the modem operations of `modem`; the modem and the platforms must outlive every run of
+// the job.
+AuthModuleCollaborators AuthModuleCollaboratorsFor(CMbnWinRtHelper& modem,
+                                                   const AuthModulePlatforms& platforms);
 
 // The job body that runs RunAuthModuleJob with `with`: what a manager's hooks carry as the job
 // of its authorisation tasks (TaskManagerHooks::authModuleJob).

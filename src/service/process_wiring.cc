@@ -9,7 +9,7 @@
 
 namespace halvorn {
 
-TaskManagerHooks ProcessTaskManagerHooks() {
+TaskManagerHooks ProcessTaskManagerHooks(const AuthModulePlatforms& platforms) {
   TaskManagerHooks hooks;
   // The process-wide modem helper prepares and starts its account watcher when the
   // process-wide manager is made; its added-account handler files tasks with that manager.
@@ -17,12 +17,14 @@ TaskManagerHooks ProcessTaskManagerHooks() {
   hooks.startAccountWatcher = [] { ProcessModemHelper().StartMobileBroadbandAccountWatcher(); };
   hooks.restartService = [] { CommonUtil::RestartService(); };
   hooks.giveUpPolicy = &GiveUpActionFor;
-  hooks.authModuleJob = MakeAuthModuleJob(AuthModuleCollaboratorsFor(ProcessModemHelper()));
+  hooks.authModuleJob =
+      MakeAuthModuleJob(AuthModuleCollaboratorsFor(ProcessModemHelper(), platforms));
   return hooks;
 }
 
-bool InstallProcessWiring(decltype(TaskManagerHooks::startThread) worker_starter) {
-  TaskManagerHooks hooks = ProcessTaskManagerHooks();
+bool InstallProcessWiring(const AuthModulePlatforms& platforms,
+                          decltype(TaskManagerHooks::startThread) worker_starter) {
+  TaskManagerHooks hooks = ProcessTaskManagerHooks(platforms);
   if (worker_starter) {
     hooks.startThread = std::move(worker_starter);
   }

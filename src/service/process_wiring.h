@@ -4,6 +4,7 @@
 #ifndef HALVORN_SERVICE_PROCESS_WIRING_H_
 #define HALVORN_SERVICE_PROCESS_WIRING_H_
 
+#include "auth/auth_module_job.h"
 #include "tasks/task_manager.h"
 
 namespace halvorn {
@@ -19,11 +20,12 @@ CMbnWinRtHelper& ProcessModemHelper();
 // The hooks of the process-wide manager: the system clock, sleeper and thread starter; the
 // process-wide modem helper's Init and StartMobileBroadbandAccountWatcher; the give-up policy
 // by task name (GiveUpActionFor) with CommonUtil::RestartService for the authorisation task;
-// and the authorisation job over the process-wide modem helper with the real backends.
-TaskManagerHooks ProcessTaskManagerHooks();
+// and the authorisation job over the process-wide modem helper and `platforms` (the entry point
+// passes AuthModulePlatforms::System(); they must outlive the process's manager).
+TaskManagerHooks ProcessTaskManagerHooks(const AuthModulePlatforms& platforms);
 
-// Installs ProcessTaskManagerHooks as the hooks of the process-wide manager. The service's
-// main routine calls it once, before its first CTaskManager::getInstance (that first call
+// Installs ProcessTaskManagerHooks(platforms) as the hooks of the process-wide manager. The
+// service's main routine calls it once, before its first CTaskManager::getInstance (that first call
 // builds the manager, whose construction prepares and starts the account watcher, so the
 // hooks must be in place by then). Returns false, changing nothing, when the manager already
 // exists.
@@ -31,7 +33,8 @@ TaskManagerHooks ProcessTaskManagerHooks();
 // `worker_starter`, when given, starts the manager's worker thread in place of the system's
 // starter: the service's entry passes one that lets its stop tell when the worker has ended
 // (service/worker_end.h).
-bool InstallProcessWiring(decltype(TaskManagerHooks::startThread) worker_starter = {});
+bool InstallProcessWiring(const AuthModulePlatforms& platforms,
+                          decltype(TaskManagerHooks::startThread) worker_starter = {});
 
 }  // namespace halvorn
 

@@ -27,6 +27,7 @@
 #include "support/log_capture.h"
 #include "tasks/task_kinds.h"
 #include "tasks/task_manager.h"
+#include "util/registry_platform.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -158,26 +159,25 @@ class AuthModuleJobTest : public ::testing::Test {
 
   // Prepares every fake for `m` and returns the runtime the modem helper runs on.
   testing::FakeRuntime& Prepare(const Machine& m) {
-    testing::ResetFakeFirmware();
-    testing::ResetFakeDevicePlatform();
+    firmware_ = std::make_unique<FakeFirmware>();
+    devices_ = std::make_unique<FakeDevicePlatform>();
     const std::string model = m.model != nullptr ? m.model : PlatformTable()[0].model;
     testing::Bytes table = testing::SystemInformation(27, model, "");
     if (m.fcc_mode) {
       table = testing::Concat({table, testing::Oem(1, "KHOIHGIUCCHHII")});
     }
-    FakeFirmware().raw = testing::Raw(table);
+    firmware_->raw = testing::Raw(table);
 
     const std::string ids = std::string("VID_") + m.vendor + "&PID_" + m.product;
     testing::FakeDevice device;
     device.hardware_ids = testing::MultiSz({"USB\\" + ids + "&REV_0318&MI_0C"});
-    FakeDevicePlatform().devices = {device};
-    FakeDevicePlatform().adapters = {
-        {kAdapterGuid, L"Generic Mobile Broadband Adapter", L"Cellular", 243, 1}};
+    devices_->devices = {device};
+    devices_->adapters = {{kAdapterGuid, L"Generic Mobile Broadband Adapter", L"Cellular", 243, 1}};
     testing::FakeDriverKey key;
     key.name = "0001";
     key.net_cfg_instance_id = testing::RegSz(kAdapterGuid);
     key.device_instance_id = testing::RegSz("USB\\" + ids + "&MI_0C\\6&1A2B3C4D&0&000C");
-    FakeDevicePlatform().driver_keys = {key};
+    devices_->driver_keys = {key};
 
     setting_.Set(m.disable_verify);
 
@@ -197,7 +197,8 @@ class AuthModuleJobTest : public ::testing::Test {
 
   // The production collaborators over the prepared fakes, with a recording sleeper.
   AuthModuleCollaborators Collaborators() {
-    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(*helper_);
+    AuthModuleCollaborators with =
+        AuthModuleCollaboratorsFor(*helper_, {*firmware_, *devices_, SystemRegistryPlatform()});
     with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
     return with;
   }
@@ -219,6 +220,8 @@ class AuthModuleJobTest : public ::testing::Test {
   }
 
   DisableVerifySetting setting_;
+  std::unique_ptr<FakeFirmware> firmware_;
+  std::unique_ptr<FakeDevicePlatform> devices_;
   std::unique_ptr<testing::FakeRuntime> runtime_;
   std::unique_ptr<CMbnWinRtHelper> helper_;
   std::vector<std::uint32_t> sleeps_;
@@ -318,7 +321,7 @@ TEST_F(AuthModuleJobTest, ForeignModemIsNeverTouched) {
   EXPECT_EQ(runtime.record.modem_lookups, 1);  // the presence test alone
   EXPECT_EQ(runtime.record.service_lookups, 0);
   EXPECT_THAT(runtime.record.sent, IsEmpty());
-  EXPECT_EQ(FakeFirmware().calls, 0);
+  EXPECT_EQ(firmware_->calls, 0);
 }
 
 TEST_F(AuthModuleJobTest, WaitComesBeforeTheRetryFlagIsSet) {
@@ -369,7 +372,7 @@ TEST_F(AuthModuleJobTest, OnlyALowByteOfOneSwitchesTheChecksOff) {
       EXPECT_THAT(runtime_->record.sent, IsEmpty());
     } else {
       // Neither check looked at the firmware; the level was read straight away.
-      EXPECT_EQ(FakeFirmware().calls, 0);
+      EXPECT_EQ(firmware_->calls, 0);
       EXPECT_EQ(lines[lines.size() - 2], "T i :   MBIM FUN 1!");
       EXPECT_THAT(runtime_->record.sent, ElementsAre("query 1 00"));
     }

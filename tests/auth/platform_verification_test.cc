@@ -140,25 +140,25 @@ TEST(ParseDeviceHwidTest, TraceLines) {
 
 class VerifyPlatformTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    testing::ResetFakeFirmware();
-    testing::ResetFakeDevicePlatform();
+  void SetModel(const std::string& version, const std::string& family) {
+    firmware_.raw = testing::Raw(testing::SystemInformation(27, version, family));
   }
-  static void SetModel(const std::string& version, const std::string& family) {
-    FakeFirmware().raw = testing::Raw(testing::SystemInformation(27, version, family));
-  }
-  static void SetModem(const std::string& hwid) {
+  void SetModem(const std::string& hwid) {
     testing::FakeDevice d;
     d.hardware_ids = testing::MultiSz({hwid});
-    FakeDevicePlatform().devices = {d};
+    devices_.devices = {d};
   }
+  bool Verify() { return VerifyPlatform(firmware_, devices_); }
+
+  FakeFirmware firmware_;
+  FakeDevicePlatform devices_;
 };
 
 TEST_F(VerifyPlatformTest, ListedModelWithListedModem) {
   SetModel("ThinkPad X13 Gen 3", "ThinkPad X13");
   SetModem("USB\\VID_7A3F&PID_0B41&REV_0318&MI_00");
   LogCapture capture;
-  EXPECT_TRUE(VerifyPlatform());
+  EXPECT_TRUE(Verify());
   EXPECT_THAT(
       capture.Lines(),
       ElementsAre(
@@ -178,7 +178,7 @@ TEST_F(VerifyPlatformTest, ListedModelWithAnotherVendorModemIsRefused) {
   SetModel("thinkpad x13 gen 3", "");  // case ignored: row 0
   SetModem("USB\\VID_7A3F&PID_0B47&REV_0318&MI_00");
   LogCapture capture;
-  EXPECT_FALSE(VerifyPlatform());
+  EXPECT_FALSE(Verify());
   const auto lines = capture.Lines();
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(lines[lines.size() - 5],
@@ -200,44 +200,44 @@ TEST_F(VerifyPlatformTest, UnlistedModelsAreNotRestrictedAndTheModemIsNotLookedA
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.system_version);
-    testing::ResetFakeDevicePlatform();
+    devices_.lists_created = 0;
     SetModel(c.version, c.family);
     SetModem("USB\\VID_7A3F&PID_0B47");
     LogCapture capture;
-    EXPECT_TRUE(VerifyPlatform());
+    EXPECT_TRUE(Verify());
     EXPECT_THAT(capture.Lines(),
                 ElementsAre("T h : + CTaskAuthModule::VerifyPlatform",
                             "T i :   SMBIOS system version = " + std::string(c.system_version),
                             "T i :   not in platform list. VerifyPlatform return = true ",
                             "T h : - CTaskAuthModule::VerifyPlatform"));
-    EXPECT_EQ(FakeDevicePlatform().lists_created, 0);
+    EXPECT_EQ(devices_.lists_created, 0);
   }
 }
 
 TEST_F(VerifyPlatformTest, FirmwareWithoutSystemInformationIsNotRestricted) {
-  FakeFirmware().raw = testing::Raw(testing::EndOfTable());
+  firmware_.raw = testing::Raw(testing::EndOfTable());
   SetModem("USB\\VID_7A3F&PID_0B47");
-  EXPECT_TRUE(VerifyPlatform());
-  EXPECT_EQ(FakeDevicePlatform().lists_created, 0);
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(devices_.lists_created, 0);
 }
 
 TEST_F(VerifyPlatformTest, ShortVersionTakesTheFamily) {
   // An empty Version and the Family VersaPro give row 1.
   SetModel("", "VersaPro");
   SetModem("USB\\VID_7A3F&PID_0B42&MI_00");
-  EXPECT_TRUE(VerifyPlatform());
-  EXPECT_EQ(FakeDevicePlatform().lists_created, 1);
+  EXPECT_TRUE(Verify());
+  EXPECT_EQ(devices_.lists_created, 1);
 
   SetModel("", "VersaPro");
   SetModem("USB\\VID_7A3F&PID_0B49&MI_00");
-  EXPECT_FALSE(VerifyPlatform());
+  EXPECT_FALSE(Verify());
 }
 
 TEST_F(VerifyPlatformTest, NoVendorDevice) {
   SetModel("VersaPro", "");
   SetModem("USB\\VID_2C7C&PID_0125");
   LogCapture capture;
-  EXPECT_FALSE(VerifyPlatform());
+  EXPECT_FALSE(Verify());
   const auto lines = capture.Lines();
   ASSERT_EQ(lines.size(), 8u);
   EXPECT_EQ(lines[5], "T i :   Get Tessary Device HardwareID Faild");
@@ -250,7 +250,7 @@ TEST_F(VerifyPlatformTest, HardwareIdWithoutModemId) {
   SetModel("VersaPro", "");
   SetModem("ACPI\\VID_7A3F&0B41");
   LogCapture capture;
-  EXPECT_FALSE(VerifyPlatform());
+  EXPECT_FALSE(Verify());
   const auto lines = capture.Lines();
   ASSERT_EQ(lines.size(), 11u);
   EXPECT_EQ(lines[5], "T i :   Tessary Device HardwareID = ACPI\\VID_7A3F&0B41");

@@ -20,7 +20,7 @@ using testing::Raw;
 
 class SysteminfoTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetFakeFirmware(); }
+  FakeFirmware firmware_;
 };
 
 void ExpectAllEmpty(const Systeminfo& info) {
@@ -34,8 +34,8 @@ void ExpectAllEmpty(const Systeminfo& info) {
 }
 
 TEST_F(SysteminfoTest, ConstructorFillsTheSevenFields) {
-  FakeFirmware().raw = Raw(testing::SystemInformation(27, "ThinkPad Z13 Gen 1", "ThinkPad Z13"));
-  Systeminfo info;
+  firmware_.raw = Raw(testing::SystemInformation(27, "ThinkPad Z13 Gen 1", "ThinkPad Z13"));
+  Systeminfo info(firmware_);
   EXPECT_EQ(info.family, "ThinkPad Z13");
   EXPECT_EQ(info.manufacturer, "Maker");
   EXPECT_EQ(info.productName, "Product");
@@ -43,7 +43,7 @@ TEST_F(SysteminfoTest, ConstructorFillsTheSevenFields) {
   EXPECT_EQ(info.skuNumber, "SKU-1");
   EXPECT_EQ(info.uuid, "00112233-4455-6677-8899-AABBCCDDEEFF");
   EXPECT_EQ(info.version, "ThinkPad Z13 Gen 1");
-  EXPECT_EQ(FakeFirmware().calls, 2);  // the size, then the data
+  EXPECT_EQ(firmware_.calls, 2);  // the size, then the data
 }
 
 TEST_F(SysteminfoTest, UnreadableTablesLeaveEveryFieldEmptyAndLogNothing) {
@@ -62,26 +62,26 @@ TEST_F(SysteminfoTest, UnreadableTablesLeaveEveryFieldEmptyAndLogNothing) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::ResetFakeFirmware();
-    FakeFirmware().raw = c.raw;
-    FakeFirmware().short_write = c.short_write;
+    FakeFirmware firmware;
+    firmware.raw = c.raw;
+    firmware.short_write = c.short_write;
     LogCapture capture;
-    Systeminfo info;
+    Systeminfo info(firmware);
     ExpectAllEmpty(info);
     EXPECT_THAT(capture.Lines(), ::testing::IsEmpty());
   }
 }
 
 TEST_F(SysteminfoTest, LengthBeyondTheDeliveredBytesIsCut) {
-  FakeFirmware().raw = Raw(testing::SystemInformation(27, "VersaPro"), 0xFFFFFFF0);
-  Systeminfo info;
+  firmware_.raw = Raw(testing::SystemInformation(27, "VersaPro"), 0xFFFFFFF0);
+  Systeminfo info(firmware_);
   EXPECT_EQ(info.version, "VersaPro");
 }
 
 TEST_F(SysteminfoTest, FccModeLogsSizesRunAndConfirmation) {
-  FakeFirmware().raw = Raw(Concat({testing::SystemInformation(27), Oem(1, "KHOIHGIUCCHHII")}));
+  firmware_.raw = Raw(Concat({testing::SystemInformation(27), Oem(1, "KHOIHGIUCCHHII")}));
   LogCapture capture;
-  Systeminfo info;
+  Systeminfo info(firmware_);
   EXPECT_TRUE(info.isFccMode());
   EXPECT_THAT(capture.Lines(),
               ElementsAre("T i :   smBiosDataSize:110, bytesWritten:110 smBiosData->Length:102 \n",
@@ -90,17 +90,17 @@ TEST_F(SysteminfoTest, FccModeLogsSizesRunAndConfirmation) {
 }
 
 TEST_F(SysteminfoTest, FccModeReadsTheTablesAgainAndIgnoresTheFields) {
-  FakeFirmware().raw = Raw(testing::SystemInformation(27));
-  Systeminfo info;
-  FakeFirmware().raw = Raw(Oem(1, "KHOIHGIUCCHHII"));
+  firmware_.raw = Raw(testing::SystemInformation(27));
+  Systeminfo info(firmware_);
+  firmware_.raw = Raw(Oem(1, "KHOIHGIUCCHHII"));
   EXPECT_TRUE(info.isFccMode());
   EXPECT_EQ(info.version, "ThinkPad X13 Gen 3");
 }
 
 TEST_F(SysteminfoTest, FccModeWithoutType133LogsOnlyTheSizeLine) {
-  FakeFirmware().raw = Raw(testing::SystemInformation(27));
+  firmware_.raw = Raw(testing::SystemInformation(27));
   LogCapture capture;
-  EXPECT_FALSE(Systeminfo().isFccMode());
+  EXPECT_FALSE(Systeminfo(firmware_).isFccMode());
   EXPECT_THAT(capture.Lines(),
               ElementsAre("T i :   smBiosDataSize:89, bytesWritten:89 smBiosData->Length:81 \n"));
 }
@@ -123,11 +123,11 @@ TEST_F(SysteminfoTest, FccModeOnUnreadableTablesIsFalse) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    testing::ResetFakeFirmware();
-    FakeFirmware().raw = c.raw;
-    FakeFirmware().short_write = c.short_write;
+    FakeFirmware firmware;
+    firmware.raw = c.raw;
+    firmware.short_write = c.short_write;
     LogCapture capture;
-    EXPECT_FALSE(Systeminfo().isFccMode());
+    EXPECT_FALSE(Systeminfo(firmware).isFccMode());
     EXPECT_THAT(capture.Lines(), ElementsAre(std::string("T i :   ") + c.line));
   }
 }

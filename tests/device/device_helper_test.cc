@@ -33,12 +33,13 @@ FakeDevice Device(std::vector<std::string> ids) {
 
 class DeviceHelperTest : public ::testing::Test {
  protected:
-  void SetUp() override { testing::ResetFakeDevicePlatform(); }
   void TearDown() override {
     // Every list and key is released before the operation returns.
-    EXPECT_EQ(FakeDevicePlatform().lists_open, 0);
-    EXPECT_EQ(FakeDevicePlatform().keys_open, 0);
+    EXPECT_EQ(devices_.lists_open, 0);
+    EXPECT_EQ(devices_.keys_open, 0);
   }
+
+  FakeDevicePlatform devices_;
 };
 
 // --- GetTessaryHwid ------------------------------------------------------------------
@@ -57,9 +58,9 @@ class GetTessaryHwidMatchTest : public DeviceHelperTest,
                                 public ::testing::WithParamInterface<HwidCase> {};
 
 TEST_P(GetTessaryHwidMatchTest, FindsTheFirstMatchingDevice) {
-  FakeDevicePlatform().devices = GetParam().devices;
+  devices_.devices = GetParam().devices;
   std::string hwid = "untouched";
-  const int rc = CDeviceHelper::GetTessaryHwid(hwid);
+  const int rc = CDeviceHelper::GetTessaryHwid(devices_, hwid);
   if (GetParam().expected.empty()) {
     EXPECT_EQ(rc, 3);
     EXPECT_EQ(hwid, "untouched");
@@ -147,42 +148,53 @@ TEST_F(DeviceHelperTest, HwidWithoutTerminatorIsRefused) {
     ids.push_back(0);
   }
   d.hardware_ids = ids;
-  FakeDevicePlatform().devices = {d};
+  devices_.devices = {d};
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 3);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(devices_, hwid), 3);
 }
 
 TEST_F(DeviceHelperTest, HwidMatchLogs) {
-  FakeDevicePlatform().devices = {Device({"ROOT\\SYSTEM"}), Device({kModemId})};
+  devices_.devices = {Device({"ROOT\\SYSTEM"}), Device({kModemId})};
   LogCapture capture;
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(devices_, hwid), 0);
   EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::GetTessaryHwid",
                                            "T i :   find device : " + std::string(kModemId),
                                            "T h : - CDeviceHelper::GetTessaryHwid"));
 }
 
 TEST_F(DeviceHelperTest, HwidEndOfListLogs) {
-  FakeDevicePlatform().devices = {Device({"ROOT\\SYSTEM"})};
+  devices_.devices = {Device({"ROOT\\SYSTEM"})};
   LogCapture capture;
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 3);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(devices_, hwid), 3);
   EXPECT_THAT(capture.Lines(),
               ElementsAre("T h : + CDeviceHelper::GetTessaryHwid",
                           "T i :   SetupDiEnumDeviceInfo return : 0 ,error code: 0x00000103",
                           "T h : - CDeviceHelper::GetTessaryHwid"));
 }
 
-TEST_F(DeviceHelperTest, HwidListFailureLogs) {
-  FakeDevicePlatform().list_fails = true;
-  FakeDevicePlatform().list_error = 0xE000020B;
-  LogCapture capture;
-  std::string hwid = "untouched";
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 3);
-  EXPECT_EQ(hwid, "untouched");
-  EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::GetTessaryHwid",
-                                           "T i :   SetupDiGetClassDevs error code 0xe000020b",
-                                           "T h : - CDeviceHelper::GetTessaryHwid"));
+TEST_F(DeviceHelperTest, HwidListFailureLogsItsWindowsErrorNumber) {
+  const struct {
+    OsStatus status;
+    const char* line;
+  } cases[] = {
+      // A SetupAPI number of its own is kept as it is.
+      {OsStatus::Other(0xE000020B), "T i :   SetupDiGetClassDevs error code 0xe000020b"},
+      {OsStatus::Of(OsOutcome::kOutOfMemory), "T i :   SetupDiGetClassDevs error code 0x00000008"},
+      {OsStatus::Of(OsOutcome::kAccessDenied), "T i :   SetupDiGetClassDevs error code 0x00000005"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    devices_.list_fails = true;
+    devices_.list_error = c.status;
+    LogCapture capture;
+    std::string hwid = "untouched";
+    EXPECT_EQ(CDeviceHelper::GetTessaryHwid(devices_, hwid), 3);
+    EXPECT_EQ(hwid, "untouched");
+    EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::GetTessaryHwid", c.line,
+                                             "T h : - CDeviceHelper::GetTessaryHwid"));
+  }
 }
 
 // --- IsTessaryMBIMDevcieExist -----------------------------------------------------------
@@ -227,11 +239,11 @@ class MbimMatchTest : public DeviceHelperTest, public ::testing::WithParamInterf
 
 TEST_P(MbimMatchTest, Decides) {
   const MbimCase& c = GetParam();
-  FakeDevicePlatform().adapters = c.adapters;
-  FakeDevicePlatform().driver_keys = c.keys;
+  devices_.adapters = c.adapters;
+  devices_.driver_keys = c.keys;
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_EQ(CDeviceHelper::IsTessaryMBIMDevcieExist(found), c.found);
+  EXPECT_EQ(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found), c.found);
   EXPECT_EQ(found, c.found ? 1 : 0);
   const std::vector<std::string> lines = capture.Lines();
   ASSERT_GE(lines.size(), 3u);
@@ -389,12 +401,12 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& tpi) { return std::string(tpi.param.name); });
 
 TEST_F(DeviceHelperTest, MbimMatchLogsEveryStep) {
-  FakeDevicePlatform().adapters = {Adapter(kOtherGuid, 6), Adapter(kGuid, 243, 7)};
-  FakeDevicePlatform().driver_keys = {Key("0000", kOtherGuid, "PCI\\VEN_8086&DEV_15F3\\3"),
-                                      Key("0001", kGuid, "usb\\vid_7a3f&pid_0b41&mi_0c\\6&1a")};
+  devices_.adapters = {Adapter(kOtherGuid, 6), Adapter(kGuid, 243, 7)};
+  devices_.driver_keys = {Key("0000", kOtherGuid, "PCI\\VEN_8086&DEV_15F3\\3"),
+                          Key("0001", kGuid, "usb\\vid_7a3f&pid_0b41&mi_0c\\6&1a")};
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));
   EXPECT_EQ(found, 1);
   EXPECT_THAT(
       capture.Lines(),
@@ -410,61 +422,59 @@ TEST_F(DeviceHelperTest, MbimMatchLogsEveryStep) {
           "T i :   IsTessaryMBIMDevcieExist VID_7A3F 0B41;0B42;0B47;0B49;0B4A find ",
           "T h : - CDeviceHelper::IsTessaryMBIMDevcieExist"));
   // The walk stops at the key that names the adapter.
-  EXPECT_THAT(
-      FakeDevicePlatform().queried,
-      ElementsAre("0000/NetCfgInstanceId", "0001/NetCfgInstanceId", "0001/DeviceInstanceID"));
+  EXPECT_THAT(devices_.queried, ElementsAre("0000/NetCfgInstanceId", "0001/NetCfgInstanceId",
+                                            "0001/DeviceInstanceID"));
 }
 
 TEST_F(DeviceHelperTest, MbimAsksForTheSizeWithUnspecThenListsInet) {
-  FakeDevicePlatform().adapter_list_size = 15000;
+  devices_.adapter_list_size = 15000;
   std::uint8_t found = 0;
-  CDeviceHelper::IsTessaryMBIMDevcieExist(found);
-  EXPECT_THAT(FakeDevicePlatform().size_requests, ElementsAre(0u, 0u));
+  CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found);
+  EXPECT_THAT(devices_.size_requests, ElementsAre(0u, 0u));
   // AF_INET, GAA_FLAG_SKIP_MULTICAST, into a buffer of the size asked for.
-  EXPECT_THAT(FakeDevicePlatform().list_requests, ElementsAre(2u, 2u, 15000u));
+  EXPECT_THAT(devices_.list_requests, ElementsAre(2u, 2u, 15000u));
 }
 
 TEST_F(DeviceHelperTest, MbimFailedListCallEndsAsNoAdapter) {
-  FakeDevicePlatform().adapters = {Adapter(kGuid, 243)};
-  FakeDevicePlatform().adapter_status = 111;
-  FakeDevicePlatform().driver_keys = {Key("0000", kGuid, kInstance)};
+  devices_.adapters = {Adapter(kGuid, 243)};
+  devices_.adapter_status = OsStatus::Of(OsOutcome::kDoesNotFit);  // ERROR_BUFFER_OVERFLOW
+  devices_.driver_keys = {Key("0000", kGuid, kInstance)};
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));
   EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::IsTessaryMBIMDevcieExist",
                                            "T i :   not get adapter,return ",
                                            "T h : - CDeviceHelper::IsTessaryMBIMDevcieExist"));
 }
 
 TEST_F(DeviceHelperTest, MbimClassKeyThatDoesNotOpen) {
-  FakeDevicePlatform().adapters = {Adapter(kGuid, 243)};
-  FakeDevicePlatform().class_key_opens = false;
-  FakeDevicePlatform().driver_keys = {Key("0000", kGuid, kInstance)};
+  devices_.adapters = {Adapter(kGuid, 243)};
+  devices_.class_key_opens = false;
+  devices_.driver_keys = {Key("0000", kGuid, kInstance)};
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));
   const auto lines = capture.Lines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[lines.size() - 2], "T i :   not get hardware id,return");
-  EXPECT_TRUE(FakeDevicePlatform().queried.empty());
+  EXPECT_TRUE(devices_.queried.empty());
 }
 
 TEST_F(DeviceHelperTest, MbimEnumerationErrorEndsTheWalk) {
-  FakeDevicePlatform().adapters = {Adapter(kGuid, 243)};
-  FakeDevicePlatform().driver_keys = {Key("0000", kOtherGuid, kInstance),
-                                      Key("0001", kGuid, kInstance)};
-  FakeDevicePlatform().enum_error_at = 1;
+  devices_.adapters = {Adapter(kGuid, 243)};
+  devices_.driver_keys = {Key("0000", kOtherGuid, kInstance), Key("0001", kGuid, kInstance)};
+  devices_.enum_error_at = 1;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
-  EXPECT_THAT(FakeDevicePlatform().queried, ElementsAre("0000/NetCfgInstanceId"));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));
+  EXPECT_THAT(devices_.queried, ElementsAre("0000/NetCfgInstanceId"));
 }
 
 TEST_F(DeviceHelperTest, MbimEmptyInstanceIdIsStillReported) {
-  FakeDevicePlatform().adapters = {Adapter(kGuid, 243)};
-  FakeDevicePlatform().driver_keys = {Key("0000", kGuid, "")};
+  devices_.adapters = {Adapter(kGuid, 243)};
+  devices_.driver_keys = {Key("0000", kGuid, "")};
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));
   const auto lines = capture.Lines();
   ASSERT_EQ(lines.size(), 6u);
   EXPECT_EQ(lines[3], "T i :   Get Instance Id ");
@@ -472,16 +482,17 @@ TEST_F(DeviceHelperTest, MbimEmptyInstanceIdIsStillReported) {
 }
 
 TEST_F(DeviceHelperTest, MbimUnterminatedValuesStayInsideTheirBuffer) {
-  FakeDevicePlatform().adapters = {Adapter(kGuid, 243)};
+  devices_.adapters = {Adapter(kGuid, 243)};
   FakeDriverKey k;
   k.name = "0000";
   // 256 bytes each, none of them zero.
   k.net_cfg_instance_id = Bytes(kGuid, kGuid + 38);
   k.net_cfg_instance_id->resize(256, 'g');
   k.device_instance_id = Bytes(256, 'I');
-  FakeDevicePlatform().driver_keys = {k};
+  devices_.driver_keys = {k};
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));  // a 256-character id is refused
+  EXPECT_FALSE(
+      CDeviceHelper::IsTessaryMBIMDevcieExist(devices_, found));  // a 256-character id is refused
 }
 
 }  // namespace

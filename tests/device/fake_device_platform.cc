@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace halvorn {
-namespace testing {
+namespace halvorn::testing {
 
 Bytes Utf16(const std::string& text) {
   Bytes out;
@@ -34,44 +33,30 @@ Bytes RegSz(const std::string& text) {
   return out;
 }
 
-FakeDevicePlatformState& FakeDevicePlatform() {
-  static FakeDevicePlatformState state;
-  return state;
-}
-
-void ResetFakeDevicePlatform() {
-  FakeDevicePlatform() = FakeDevicePlatformState();
-}
-
-}  // namespace testing
-
-namespace device_platform {
 namespace {
 
-using testing::FakeDevicePlatform;
+using device_platform::DeviceProperty;
 
-class FakeList : public DeviceList {
+class FakeList : public device_platform::DeviceList {
  public:
-  FakeList() { ++FakeDevicePlatform().lists_open; }
-  ~FakeList() override { --FakeDevicePlatform().lists_open; }
+  explicit FakeList(FakeDevicePlatform& fake) : fake_(fake) { ++fake_.lists_open; }
+  ~FakeList() override { --fake_.lists_open; }
 
-  bool SelectDevice(std::uint32_t index, std::uint32_t* error) override {
-    if (index >= FakeDevicePlatform().devices.size()) {
-      *error = kErrorNoMoreItems;
+  OsStatus SelectDevice(std::uint32_t index) override {
+    if (index >= fake_.devices.size()) {
       selected_ = -1;
-      return false;
+      return OsStatus::Of(OsOutcome::kNoMoreItems);
     }
     selected_ = static_cast<int>(index);
-    return true;
+    return OsStatus::Ok();
   }
 
   bool ReadProperty(DeviceProperty property, std::span<std::uint8_t> buffer) override {
     if (selected_ < 0) {
       return false;
     }
-    const testing::FakeDevice& d =
-        FakeDevicePlatform().devices[static_cast<std::size_t>(selected_)];
-    const std::optional<testing::Bytes>* value = nullptr;
+    const FakeDevice& d = fake_.devices[static_cast<std::size_t>(selected_)];
+    const std::optional<Bytes>* value = nullptr;
     switch (property) {
       case DeviceProperty::kDeviceDesc:
         value = &d.description;
@@ -91,112 +76,109 @@ class FakeList : public DeviceList {
   }
 
  private:
+  FakeDevicePlatform& fake_;
   int selected_ = -1;
 };
 
-class FakeKey : public RegistryKey {
+class FakeKey : public device_platform::RegistryKey {
  public:
-  explicit FakeKey(const testing::FakeDriverKey* driver) : driver_(driver) {
-    ++FakeDevicePlatform().keys_open;
+  FakeKey(FakeDevicePlatform& fake, const FakeDriverKey* driver) : fake_(fake), driver_(driver) {
+    ++fake_.keys_open;
   }
-  ~FakeKey() override { --FakeDevicePlatform().keys_open; }
+  ~FakeKey() override { --fake_.keys_open; }
 
-  std::uint32_t EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
-    auto& fake = FakeDevicePlatform();
-    if (driver_ != nullptr || index >= fake.driver_keys.size()) {
-      return kErrorNoMoreItems;
+  OsStatus EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
+    if (driver_ != nullptr || index >= fake_.driver_keys.size()) {
+      return OsStatus::Of(OsOutcome::kNoMoreItems);
     }
-    if (fake.enum_error_at && index == *fake.enum_error_at) {
-      return kErrorMoreData;
+    if (fake_.enum_error_at && index == *fake_.enum_error_at) {
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
     }
-    const std::string& key = fake.driver_keys[index].name;
+    const std::string& key = fake_.driver_keys[index].name;
     if (key.size() + 1 > *name_size) {
-      return kErrorMoreData;
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
     }
     std::memcpy(name, key.c_str(), key.size() + 1);
     *name_size = static_cast<std::uint32_t>(key.size());
-    return kErrorSuccess;
+    return OsStatus::Ok();
   }
 
-  std::uint32_t OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
-    for (const testing::FakeDriverKey& d : FakeDevicePlatform().driver_keys) {
+  OsStatus OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
+    for (const FakeDriverKey& d : fake_.driver_keys) {
       if (driver_ == nullptr && d.name == name) {
         if (!d.opens) {
-          return 5;  // ERROR_ACCESS_DENIED
+          return OsStatus::Of(OsOutcome::kAccessDenied);
         }
-        *key = std::make_unique<FakeKey>(&d);
-        return kErrorSuccess;
+        *key = std::make_unique<FakeKey>(fake_, &d);
+        return OsStatus::Ok();
       }
     }
-    return kErrorFileNotFound;
+    return OsStatus::Of(OsOutcome::kNotFound);
   }
 
-  std::uint32_t QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
+  OsStatus QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
     if (driver_ == nullptr) {
-      return kErrorFileNotFound;
+      return OsStatus::Of(OsOutcome::kNotFound);
     }
-    FakeDevicePlatform().queried.push_back(driver_->name + "/" + name);
-    const std::optional<testing::Bytes>* value = nullptr;
+    fake_.queried.push_back(driver_->name + "/" + name);
+    const std::optional<Bytes>* value = nullptr;
     if (std::string(name) == "NetCfgInstanceId") {
       value = &driver_->net_cfg_instance_id;
     } else if (std::string(name) == "DeviceInstanceID") {
       value = &driver_->device_instance_id;
     }
     if (value == nullptr || !value->has_value()) {
-      return kErrorFileNotFound;
+      return OsStatus::Of(OsOutcome::kNotFound);
     }
     const auto needed = static_cast<std::uint32_t>((*value)->size());
     if (needed > *size) {
       *size = needed;
-      return kErrorMoreData;
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
     }
     std::copy((*value)->begin(), (*value)->end(), data);
     *size = needed;
-    return kErrorSuccess;
+    return OsStatus::Ok();
   }
 
  private:
-  const testing::FakeDriverKey* driver_;  // null for the class key
+  FakeDevicePlatform& fake_;
+  const FakeDriverKey* driver_;  // null for the class key
 };
 
 }  // namespace
 
-std::unique_ptr<DeviceList> GetPresentDevices(std::uint32_t* error) {
-  auto& fake = FakeDevicePlatform();
-  if (fake.list_fails) {
-    *error = fake.list_error;
+OsStatus FakeDevicePlatform::GetPresentDevices(std::unique_ptr<device_platform::DeviceList>* list) {
+  if (list_fails) {
+    return list_error;
+  }
+  ++lists_created;
+  *list = std::make_unique<FakeList>(*this);
+  return OsStatus::Ok();
+}
+
+std::uint32_t FakeDevicePlatform::GetAdapterListSize(std::uint32_t family, std::uint32_t flags) {
+  size_requests.insert(size_requests.end(), {family, flags});
+  return adapter_list_size;
+}
+
+OsStatus FakeDevicePlatform::GetAdapterList(std::uint32_t family,
+                                            std::uint32_t flags,
+                                            std::span<std::uint8_t> buffer,
+                                            std::vector<device_platform::AdapterRecord>* out) {
+  list_requests.insert(list_requests.end(),
+                       {family, flags, static_cast<std::uint32_t>(buffer.size())});
+  if (!adapter_status.ok()) {
+    return adapter_status;
+  }
+  *out = adapters;
+  return OsStatus::Ok();
+}
+
+std::unique_ptr<device_platform::RegistryKey> FakeDevicePlatform::OpenNetClassKey() {
+  if (!class_key_opens) {
     return nullptr;
   }
-  ++fake.lists_created;
-  return std::make_unique<FakeList>();
+  return std::make_unique<FakeKey>(*this, nullptr);
 }
 
-std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) {
-  auto& fake = FakeDevicePlatform();
-  fake.size_requests.insert(fake.size_requests.end(), {family, flags});
-  return fake.adapter_list_size;
-}
-
-std::uint32_t GetAdapterList(std::uint32_t family,
-                             std::uint32_t flags,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
-  auto& fake = FakeDevicePlatform();
-  fake.list_requests.insert(fake.list_requests.end(),
-                            {family, flags, static_cast<std::uint32_t>(buffer.size())});
-  if (fake.adapter_status != kErrorSuccess) {
-    return fake.adapter_status;
-  }
-  *adapters = fake.adapters;
-  return kErrorSuccess;
-}
-
-std::unique_ptr<RegistryKey> OpenNetClassKey() {
-  if (!FakeDevicePlatform().class_key_opens) {
-    return nullptr;
-  }
-  return std::make_unique<FakeKey>(nullptr);
-}
-
-}  // namespace device_platform
-}  // namespace halvorn
+}  // namespace halvorn::testing

@@ -1,11 +1,13 @@
-// Test support: a fake of the device-discovery operations (device_platform.h) that keeps
-// their Windows contracts (buffer limits, status codes) and counts what stays open.
+// Test support: a fake device platform (device_platform.h) that keeps the contracts of the
+// Windows operations (buffer limits, statuses) and counts what stays open.
 
 #ifndef HALVORN_TESTS_DEVICE_FAKE_DEVICE_PLATFORM_H_
 #define HALVORN_TESTS_DEVICE_FAKE_DEVICE_PLATFORM_H_
 
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -35,17 +37,27 @@ struct FakeDriverKey {
   std::optional<Bytes> device_instance_id;
 };
 
-struct FakeDevicePlatformState {
+// The lists and keys it hands out refer to it: it must outlive them.
+class FakeDevicePlatform final : public DevicePlatform {
+ public:
+  OsStatus GetPresentDevices(std::unique_ptr<device_platform::DeviceList>* list) override;
+  std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) override;
+  OsStatus GetAdapterList(std::uint32_t family,
+                          std::uint32_t flags,
+                          std::span<std::uint8_t> buffer,
+                          std::vector<device_platform::AdapterRecord>* adapters) override;
+  std::unique_ptr<device_platform::RegistryKey> OpenNetClassKey() override;
+
   // Device list.
   bool list_fails = false;
-  std::uint32_t list_error = 0;
+  OsStatus list_error;  // the failure when list_fails
   std::vector<FakeDevice> devices;
   int lists_created = 0;
   int lists_open = 0;
 
   // Adapter list.
   std::uint32_t adapter_list_size = 4096;
-  std::uint32_t adapter_status = 0;
+  OsStatus adapter_status;  // a failure here fails every list request
   std::vector<device_platform::AdapterRecord> adapters;
   std::vector<std::uint32_t> size_requests;  // family, flags of each size request
   std::vector<std::uint32_t> list_requests;  // family, flags, buffer size of each list request
@@ -53,14 +65,10 @@ struct FakeDevicePlatformState {
   // Network-class registry key.
   bool class_key_opens = true;
   std::vector<FakeDriverKey> driver_keys;
-  std::optional<std::uint32_t> enum_error_at;  // index at which enumeration fails with 234
+  std::optional<std::uint32_t> enum_error_at;  // index at which enumeration fails (kDoesNotFit)
   int keys_open = 0;
   std::vector<std::string> queried;  // "key/value" of every value query
 };
-
-// The process-wide fake; reset it at the start of every test.
-FakeDevicePlatformState& FakeDevicePlatform();
-void ResetFakeDevicePlatform();
 
 }  // namespace halvorn::testing
 

@@ -11,7 +11,7 @@ namespace halvorn {
 namespace {
 
 TEST(ProcessWiringTest, EveryHookOfTheProcessManagerIsBound) {
-  const TaskManagerHooks hooks = ProcessTaskManagerHooks();
+  const TaskManagerHooks hooks = ProcessTaskManagerHooks(AuthModulePlatforms::System());
   EXPECT_TRUE(hooks.initModemHelper);
   EXPECT_TRUE(hooks.startAccountWatcher);
   EXPECT_TRUE(hooks.restartService);

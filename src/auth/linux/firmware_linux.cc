@@ -12,7 +12,7 @@
 #include "auth/raw_smbios.h"
 #include "util/linux/scoped_fd.h"
 
-namespace halvorn::firmware_platform {
+namespace halvorn {
 namespace {
 
 constexpr const char* kEntryPointPath = "/sys/firmware/dmi/tables/smbios_entry_point";
@@ -44,17 +44,25 @@ std::vector<std::uint8_t> ReadWholeFile(const char* path) {
   }
 }
 
-}  // namespace
-
-std::uint32_t GetRawSmbiosData(std::uint8_t* buffer, std::uint32_t size) {
-  const std::vector<std::uint8_t> raw =
-      smbios::AssembleRawSmbiosData(ReadWholeFile(kEntryPointPath), ReadWholeFile(kTablePath));
-  const auto needed = static_cast<std::uint32_t>(raw.size());
-  if (buffer == nullptr || size < needed) {
+class LinuxFirmware final : public FirmwarePlatform {
+ public:
+  std::uint32_t GetRawSmbiosData(std::uint8_t* buffer, std::uint32_t size) override {
+    const std::vector<std::uint8_t> raw =
+        smbios::AssembleRawSmbiosData(ReadWholeFile(kEntryPointPath), ReadWholeFile(kTablePath));
+    const auto needed = static_cast<std::uint32_t>(raw.size());
+    if (buffer == nullptr || size < needed) {
+      return needed;
+    }
+    std::memcpy(buffer, raw.data(), raw.size());
     return needed;
   }
-  std::memcpy(buffer, raw.data(), raw.size());
-  return needed;
+};
+
+}  // namespace
+
+FirmwarePlatform& SystemFirmwarePlatform() {
+  static LinuxFirmware firmware;
+  return firmware;
 }
 
-}  // namespace halvorn::firmware_platform
+}  // namespace halvorn

@@ -4,11 +4,22 @@
 
 #include "auth/firmware_platform.h"
 
-namespace halvorn::firmware_platform {
+namespace halvorn {
+namespace {
 
-std::uint32_t GetRawSmbiosData(std::uint8_t* buffer, std::uint32_t size) {
-  constexpr DWORD kProviderRsmb = 0x52534D42;  // 'RSMB'
-  return ::GetSystemFirmwareTable(kProviderRsmb, 0, buffer, buffer == nullptr ? 0 : size);
+class WinFirmware final : public FirmwarePlatform {
+ public:
+  std::uint32_t GetRawSmbiosData(std::uint8_t* buffer, std::uint32_t size) override {
+    constexpr DWORD kProviderRsmb = 0x52534D42;  // 'RSMB'
+    return ::GetSystemFirmwareTable(kProviderRsmb, 0, buffer, buffer == nullptr ? 0 : size);
+  }
+};
+
+}  // namespace
+
+FirmwarePlatform& SystemFirmwarePlatform() {
+  static WinFirmware firmware;
+  return firmware;
 }
 
-}  // namespace halvorn::firmware_platform
+}  // namespace halvorn

@@ -39,8 +39,18 @@
 #include "util/printf_format.h"
 #include "util/utf16le.h"
 
-namespace halvorn::device_platform {
+namespace halvorn {
 namespace {
+
+using device_platform::AdapterRecord;
+using device_platform::DeviceIds;
+using device_platform::DeviceList;
+using device_platform::DeviceProperty;
+using device_platform::PciAttributes;
+using device_platform::PciDeviceIds;
+using device_platform::RegistryKey;
+using device_platform::UsbAttributes;
+using device_platform::UsbDeviceIds;
 
 constexpr std::uint32_t kIfTypeOther = 1;
 constexpr std::uint32_t kIfTypeEthernet = 6;
@@ -195,14 +205,13 @@ class LinuxDeviceList : public DeviceList {
  public:
   explicit LinuxDeviceList(std::vector<DeviceEntry> entries) : entries_(std::move(entries)) {}
 
-  bool SelectDevice(std::uint32_t index, std::uint32_t* error) override {
+  OsStatus SelectDevice(std::uint32_t index) override {
     if (index >= entries_.size()) {
-      *error = kErrorNoMoreItems;
       selected_ = nullptr;
-      return false;
+      return OsStatus::Of(OsOutcome::kNoMoreItems);
     }
     selected_ = &entries_[index];
-    return true;
+    return OsStatus::Ok();
   }
 
   bool ReadProperty(DeviceProperty property, std::span<std::uint8_t> buffer) override {
@@ -233,23 +242,40 @@ class LinuxDeviceList : public DeviceList {
   const DeviceEntry* selected_ = nullptr;
 };
 
-// Devices of `subsystems`, in the order udev lists them (by sysfs path).
+// An errno value as the neutral status; one with no outcome of its own keeps its number.
+OsStatus StatusOfErrno(int error) {
+  switch (error) {
+    case 0:
+    case ENOMEM:
+      return OsStatus::Of(OsOutcome::kOutOfMemory);
+    case ENOENT:
+      return OsStatus::Of(OsOutcome::kNotFound);
+    case EACCES:
+    case EPERM:
+      return OsStatus::Of(OsOutcome::kAccessDenied);
+    default:
+      return OsStatus::Other(static_cast<std::uint32_t>(error));
+  }
+}
+
+// Devices of `subsystems`, in the order udev lists them (by sysfs path). A context or
+// enumeration that cannot be made is out of memory unless errno says otherwise.
 template <class Visit>
-std::uint32_t ForEachDevice(std::initializer_list<const char*> subsystems, Visit visit) {
+OsStatus ForEachDevice(std::initializer_list<const char*> subsystems, Visit visit) {
   ScopedUdev udev(udev_new());
   if (!udev) {
-    return errno != 0 ? static_cast<std::uint32_t>(errno) : kErrorNotEnoughMemory;
+    return StatusOfErrno(errno);
   }
   ScopedUdevEnumerate enumerate(udev_enumerate_new(udev.get()));
   if (!enumerate) {
-    return kErrorNotEnoughMemory;
+    return OsStatus::Of(OsOutcome::kOutOfMemory);
   }
   for (const char* s : subsystems) {
     udev_enumerate_add_match_subsystem(enumerate.get(), s);
   }
   const int rc = udev_enumerate_scan_devices(enumerate.get());
   if (rc < 0) {
-    return static_cast<std::uint32_t>(-rc);
+    return StatusOfErrno(-rc);
   }
   udev_list_entry* entry = nullptr;
   udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get())) {
@@ -258,7 +284,7 @@ std::uint32_t ForEachDevice(std::initializer_list<const char*> subsystems, Visit
       visit(dev.get());
     }
   }
-  return kErrorSuccess;
+  return OsStatus::Ok();
 }
 
 // --- Network interfaces --------------------------------------------------------------
@@ -316,9 +342,9 @@ std::uint32_t IfType(udev_device* dev) {
   return kIfTypeOther;
 }
 
-std::uint32_t ListNetInterfaces(std::vector<NetInterface>* out) {
+OsStatus ListNetInterfaces(std::vector<NetInterface>* out) {
   out->clear();
-  const std::uint32_t rc = ForEachDevice({"net"}, [out](udev_device* dev) {
+  const OsStatus rc = ForEachDevice({"net"}, [out](udev_device* dev) {
     NetInterface net;
     const std::string ifindex = Attr(dev, "ifindex");
     net.ifindex = ifindex.empty() ? std::numeric_limits<unsigned long>::max()
@@ -368,13 +394,13 @@ class DriverKey : public RegistryKey {
   explicit DriverKey(std::vector<std::pair<std::string, std::string>> values)
       : values_(std::move(values)) {}
 
-  std::uint32_t EnumSubKey(std::uint32_t, char*, std::uint32_t*) override {
-    return kErrorNoMoreItems;
+  OsStatus EnumSubKey(std::uint32_t, char*, std::uint32_t*) override {
+    return OsStatus::Of(OsOutcome::kNoMoreItems);
   }
-  std::uint32_t OpenSubKey(const char*, std::unique_ptr<RegistryKey>*) override {
-    return kErrorFileNotFound;
+  OsStatus OpenSubKey(const char*, std::unique_ptr<RegistryKey>*) override {
+    return OsStatus::Of(OsOutcome::kNotFound);
   }
-  std::uint32_t QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
+  OsStatus QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
     for (const auto& [value_name, text] : values_) {
       if (!EqualsIgnoringCase(value_name, name)) {
         continue;
@@ -382,13 +408,13 @@ class DriverKey : public RegistryKey {
       const auto needed = static_cast<std::uint32_t>(text.size() + 1);
       if (data == nullptr || *size < needed) {
         *size = needed;
-        return data == nullptr ? kErrorSuccess : kErrorMoreData;
+        return data == nullptr ? OsStatus::Ok() : OsStatus::Of(OsOutcome::kDoesNotFit);
       }
       std::memcpy(data, text.c_str(), needed);
       *size = needed;
-      return kErrorSuccess;
+      return OsStatus::Ok();
     }
-    return kErrorFileNotFound;
+    return OsStatus::Of(OsOutcome::kNotFound);
   }
 
  private:
@@ -399,20 +425,20 @@ class NetClassKey : public RegistryKey {
  public:
   explicit NetClassKey(std::vector<NetInterface> interfaces) : interfaces_(std::move(interfaces)) {}
 
-  std::uint32_t EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
+  OsStatus EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
     if (index >= interfaces_.size()) {
-      return kErrorNoMoreItems;
+      return OsStatus::Of(OsOutcome::kNoMoreItems);
     }
     const std::string key = StrPrintf("%04u", index);
     if (*name_size < key.size() + 1) {
-      return kErrorMoreData;
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
     }
     std::memcpy(name, key.c_str(), key.size() + 1);
     *name_size = static_cast<std::uint32_t>(key.size());
-    return kErrorSuccess;
+    return OsStatus::Ok();
   }
 
-  std::uint32_t OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
+  OsStatus OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
     for (std::uint32_t i = 0; i < interfaces_.size(); ++i) {
       if (StrPrintf("%04u", i) != name) {
         continue;
@@ -424,77 +450,85 @@ class NetClassKey : public RegistryKey {
         values.emplace_back("DeviceInstanceID", *net.device_instance_id);
       }
       *key = std::make_unique<DriverKey>(std::move(values));
-      return kErrorSuccess;
+      return OsStatus::Ok();
     }
-    return kErrorFileNotFound;
+    return OsStatus::Of(OsOutcome::kNotFound);
   }
 
-  std::uint32_t QueryValue(const char*, std::uint8_t*, std::uint32_t*) override {
-    return kErrorFileNotFound;
+  OsStatus QueryValue(const char*, std::uint8_t*, std::uint32_t*) override {
+    return OsStatus::Of(OsOutcome::kNotFound);
   }
 
  private:
   std::vector<NetInterface> interfaces_;
 };
 
+class LinuxDevicePlatform final : public DevicePlatform {
+ public:
+  OsStatus GetPresentDevices(std::unique_ptr<DeviceList>* list) override {
+    std::vector<DeviceEntry> entries;
+    const OsStatus rc = ForEachDevice({"usb", "pci"}, [&entries](udev_device* dev) {
+      std::optional<Identity> id = Identify(dev);
+      if (!id) {
+        return;
+      }
+      DeviceEntry entry;
+      AppendUtf16(id->description, &entry.description);
+      for (const std::string& hwid : id->hardware_ids) {
+        AppendUtf16(hwid, &entry.hardware_ids);
+      }
+      AppendUtf16("", &entry.hardware_ids);  // the empty string that ends the list
+      entry.power_data = PowerData(dev);
+      entries.push_back(std::move(entry));
+    });
+    if (!rc.ok()) {
+      return rc;
+    }
+    *list = std::make_unique<LinuxDeviceList>(std::move(entries));
+    return OsStatus::Ok();
+  }
+
+  std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) override {
+    std::vector<NetInterface> interfaces;
+    ListNetInterfaces(&interfaces);
+    return NominalSize(interfaces);
+  }
+
+  // Every interface is listed whatever the family: an interface without an IPv4 address
+  // is still an adapter, as it is on Windows.
+  OsStatus GetAdapterList(std::uint32_t /*family*/,
+                          std::uint32_t /*flags*/,
+                          std::span<std::uint8_t> buffer,
+                          std::vector<AdapterRecord>* adapters) override {
+    std::vector<NetInterface> interfaces;
+    const OsStatus rc = ListNetInterfaces(&interfaces);
+    if (!rc.ok()) {
+      return rc;
+    }
+    if (NominalSize(interfaces) > buffer.size()) {
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
+    }
+    adapters->clear();
+    for (NetInterface& n : interfaces) {
+      adapters->push_back(std::move(n.adapter));
+    }
+    return OsStatus::Ok();
+  }
+
+  std::unique_ptr<RegistryKey> OpenNetClassKey() override {
+    std::vector<NetInterface> interfaces;
+    if (!ListNetInterfaces(&interfaces).ok()) {
+      return nullptr;
+    }
+    return std::make_unique<NetClassKey>(std::move(interfaces));
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<DeviceList> GetPresentDevices(std::uint32_t* error) {
-  std::vector<DeviceEntry> entries;
-  const std::uint32_t rc = ForEachDevice({"usb", "pci"}, [&entries](udev_device* dev) {
-    std::optional<Identity> id = Identify(dev);
-    if (!id) {
-      return;
-    }
-    DeviceEntry entry;
-    AppendUtf16(id->description, &entry.description);
-    for (const std::string& hwid : id->hardware_ids) {
-      AppendUtf16(hwid, &entry.hardware_ids);
-    }
-    AppendUtf16("", &entry.hardware_ids);  // the empty string that ends the list
-    entry.power_data = PowerData(dev);
-    entries.push_back(std::move(entry));
-  });
-  if (rc != kErrorSuccess) {
-    *error = rc;
-    return nullptr;
-  }
-  return std::make_unique<LinuxDeviceList>(std::move(entries));
+DevicePlatform& SystemDevicePlatform() {
+  static LinuxDevicePlatform platform;
+  return platform;
 }
 
-std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
-  std::vector<NetInterface> interfaces;
-  ListNetInterfaces(&interfaces);
-  return NominalSize(interfaces);
-}
-
-// Every interface is listed whatever the family: an interface without an IPv4 address
-// is still an adapter, as it is on Windows.
-std::uint32_t GetAdapterList(std::uint32_t /*family*/,
-                             std::uint32_t /*flags*/,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
-  std::vector<NetInterface> interfaces;
-  const std::uint32_t rc = ListNetInterfaces(&interfaces);
-  if (rc != kErrorSuccess) {
-    return rc;
-  }
-  if (NominalSize(interfaces) > buffer.size()) {
-    return kErrorBufferOverflow;
-  }
-  adapters->clear();
-  for (NetInterface& n : interfaces) {
-    adapters->push_back(std::move(n.adapter));
-  }
-  return kErrorSuccess;
-}
-
-std::unique_ptr<RegistryKey> OpenNetClassKey() {
-  std::vector<NetInterface> interfaces;
-  if (ListNetInterfaces(&interfaces) != kErrorSuccess) {
-    return nullptr;
-  }
-  return std::make_unique<NetClassKey>(std::move(interfaces));
-}
-
-}  // namespace halvorn::device_platform
+}  // namespace halvorn

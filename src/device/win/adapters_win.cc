@@ -6,30 +6,37 @@
 #include <iphlpapi.h>
 // clang-format on
 
-#include "device/device_platform.h"
+#include "device/win/adapters_win.h"
 
-namespace halvorn::device_platform {
+namespace halvorn::device_win {
 
-std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) {
+std::uint32_t AdapterListSize(std::uint32_t family, std::uint32_t flags) {
   ULONG size = 0;
   ::GetAdaptersAddresses(family, flags, nullptr, nullptr, &size);
   return size;
 }
 
-std::uint32_t GetAdapterList(std::uint32_t family,
-                             std::uint32_t flags,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
+OsStatus ListAdapters(std::uint32_t family,
+                      std::uint32_t flags,
+                      std::span<std::uint8_t> buffer,
+                      std::vector<device_platform::AdapterRecord>* adapters) {
   ULONG size = static_cast<ULONG>(buffer.size());
   auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
   const ULONG rc =
       ::GetAdaptersAddresses(family, flags, nullptr, size != 0 ? first : nullptr, &size);
-  if (rc != ERROR_SUCCESS) {
-    return rc;
+  switch (rc) {
+    case ERROR_SUCCESS:
+      break;
+    case ERROR_BUFFER_OVERFLOW:
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return OsStatus::Of(OsOutcome::kOutOfMemory);
+    default:
+      return OsStatus::Other(rc);
   }
   adapters->clear();
   for (const IP_ADAPTER_ADDRESSES* a = size != 0 ? first : nullptr; a != nullptr; a = a->Next) {
-    AdapterRecord record;
+    device_platform::AdapterRecord record;
     record.adapter_name = a->AdapterName != nullptr ? a->AdapterName : "";
     record.description = a->Description != nullptr ? a->Description : L"";
     record.friendly_name = a->FriendlyName != nullptr ? a->FriendlyName : L"";
@@ -37,7 +44,7 @@ std::uint32_t GetAdapterList(std::uint32_t family,
     record.oper_status = static_cast<std::uint32_t>(a->OperStatus);
     adapters->push_back(std::move(record));
   }
-  return ERROR_SUCCESS;
+  return OsStatus::Ok();
 }
 
-}  // namespace halvorn::device_platform
+}  // namespace halvorn::device_win

@@ -8,10 +8,46 @@
 // clang-format on
 
 #include "device/device_platform.h"
+#include "device/win/adapters_win.h"
 #include "util/win/scoped_handle.h"
 
-namespace halvorn::device_platform {
+namespace halvorn {
 namespace {
+
+using device_platform::AdapterRecord;
+using device_platform::DeviceList;
+using device_platform::DeviceProperty;
+using device_platform::RegistryKey;
+
+// A system error number as the neutral status.
+OsStatus StatusOf(DWORD error) {
+  switch (error) {
+    case ERROR_SUCCESS:
+      return OsStatus::Ok();
+    case ERROR_FILE_NOT_FOUND:
+      return OsStatus::Of(OsOutcome::kNotFound);
+    case ERROR_NO_MORE_ITEMS:
+      return OsStatus::Of(OsOutcome::kNoMoreItems);
+    case ERROR_INSUFFICIENT_BUFFER:
+    case ERROR_MORE_DATA:
+      return OsStatus::Of(OsOutcome::kDoesNotFit);
+    case ERROR_NOT_ENOUGH_MEMORY:
+      return OsStatus::Of(OsOutcome::kOutOfMemory);
+    case ERROR_ACCESS_DENIED:
+      return OsStatus::Of(OsOutcome::kAccessDenied);
+    case ERROR_BADDB:
+      return OsStatus::Of(OsOutcome::kDamaged);
+    default:
+      return OsStatus::Other(error);
+  }
+}
+
+// The failure of the call that has just failed: never Ok, even when the call left no error
+// number (then kOther with the number 0).
+OsStatus LastFailure() {
+  const DWORD error = ::GetLastError();
+  return error != ERROR_SUCCESS ? StatusOf(error) : OsStatus::Other(0);
+}
 
 // GUID_DEVCLASS_NET, the network adapter setup class.
 constexpr GUID kNetClassGuid = {0x4D36E972,
@@ -32,14 +68,11 @@ class WinDeviceList : public DeviceList {
  public:
   explicit WinDeviceList(HDEVINFO h) : list_(h) {}
 
-  bool SelectDevice(std::uint32_t index, std::uint32_t* error) override {
+  OsStatus SelectDevice(std::uint32_t index) override {
     device_ = {};
     device_.cbSize = sizeof(SP_DEVINFO_DATA);
     selected_ = ::SetupDiEnumDeviceInfo(list_.get(), index, &device_) != FALSE;
-    if (!selected_) {
-      *error = ::GetLastError();
-    }
-    return selected_;
+    return selected_ ? OsStatus::Ok() : LastFailure();
   }
 
   bool ReadProperty(DeviceProperty property, std::span<std::uint8_t> buffer) override {
@@ -61,54 +94,74 @@ class WinRegistryKey : public RegistryKey {
  public:
   explicit WinRegistryKey(HKEY h) : key_(h) {}
 
-  std::uint32_t EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
+  OsStatus EnumSubKey(std::uint32_t index, char* name, std::uint32_t* name_size) override {
     DWORD size = *name_size;
     const LONG rc =
         ::RegEnumKeyExA(key_.get(), index, name, &size, nullptr, nullptr, nullptr, nullptr);
     if (rc == ERROR_SUCCESS) {
       *name_size = size;
     }
-    return static_cast<std::uint32_t>(rc);
+    return StatusOf(static_cast<DWORD>(rc));
   }
 
-  std::uint32_t OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
+  OsStatus OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
     HKEY sub = nullptr;
     const LONG rc = ::RegOpenKeyExA(key_.get(), name, 0, KEY_READ, &sub);
     if (rc == ERROR_SUCCESS) {
       *key = std::make_unique<WinRegistryKey>(sub);
     }
-    return static_cast<std::uint32_t>(rc);
+    return StatusOf(static_cast<DWORD>(rc));
   }
 
-  std::uint32_t QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
+  OsStatus QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
     DWORD bytes = *size;
     const LONG rc = ::RegQueryValueExA(key_.get(), name, nullptr, nullptr, data, &bytes);
     *size = bytes;
-    return static_cast<std::uint32_t>(rc);
+    return StatusOf(static_cast<DWORD>(rc));
   }
 
  private:
   win::ScopedRegKey key_;
 };
 
+class WinDevicePlatform final : public DevicePlatform {
+ public:
+  OsStatus GetPresentDevices(std::unique_ptr<DeviceList>* list) override {
+    HDEVINFO h =
+        ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
+    if (h == INVALID_HANDLE_VALUE) {
+      return LastFailure();
+    }
+    *list = std::make_unique<WinDeviceList>(h);
+    return OsStatus::Ok();
+  }
+
+  std::uint32_t GetAdapterListSize(std::uint32_t family, std::uint32_t flags) override {
+    return device_win::AdapterListSize(family, flags);
+  }
+
+  OsStatus GetAdapterList(std::uint32_t family,
+                          std::uint32_t flags,
+                          std::span<std::uint8_t> buffer,
+                          std::vector<AdapterRecord>* adapters) override {
+    return device_win::ListAdapters(family, flags, buffer, adapters);
+  }
+
+  std::unique_ptr<RegistryKey> OpenNetClassKey() override {
+    HKEY key =
+        ::SetupDiOpenClassRegKeyExW(&kNetClassGuid, KEY_READ, DIOCR_INSTALLER, nullptr, nullptr);
+    if (key == INVALID_HANDLE_VALUE || key == nullptr) {
+      return nullptr;
+    }
+    return std::make_unique<WinRegistryKey>(key);
+  }
+};
+
 }  // namespace
 
-std::unique_ptr<DeviceList> GetPresentDevices(std::uint32_t* error) {
-  HDEVINFO h = ::SetupDiGetClassDevsW(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES);
-  if (h == INVALID_HANDLE_VALUE) {
-    *error = ::GetLastError();
-    return nullptr;
-  }
-  return std::make_unique<WinDeviceList>(h);
+DevicePlatform& SystemDevicePlatform() {
+  static WinDevicePlatform platform;
+  return platform;
 }
 
-std::unique_ptr<RegistryKey> OpenNetClassKey() {
-  HKEY key =
-      ::SetupDiOpenClassRegKeyExW(&kNetClassGuid, KEY_READ, DIOCR_INSTALLER, nullptr, nullptr);
-  if (key == INVALID_HANDLE_VALUE || key == nullptr) {
-    return nullptr;
-  }
-  return std::make_unique<WinRegistryKey>(key);
-}
-
-}  // namespace halvorn::device_platform
+}  // namespace halvorn

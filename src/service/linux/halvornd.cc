@@ -36,7 +36,7 @@ class DaemonEntry final : public EntryPlatform {
 
   void PrepareService() override {
     // The task engine's hooks, with the worker's end made visible to the stop.
-    InstallProcessWiring(worker_end_.WrapStarter());
+    InstallProcessWiring(AuthModulePlatforms::System(), worker_end_.WrapStarter());
     power_events_ = std::make_unique<PowerEvents>(power_, &CTaskManager::getInstance);
     power_.SetReceiver(
         [events = power_events_.get()](std::uint32_t type) { events->PowerChanged(type); });

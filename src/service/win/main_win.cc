@@ -59,7 +59,7 @@ ULONG CALLBACK PowerChanged(PVOID /*context*/, ULONG type, PVOID /*setting*/) {
 // Binds the task engine to the service (InstallProcessWiring), with the worker's end made
 // visible to the stop. Before the first CTaskManager::getInstance.
 void BindTaskEngine(WorkerEndWatch& worker_end) {
-  InstallProcessWiring(worker_end.WrapStarter());
+  InstallProcessWiring(AuthModulePlatforms::System(), worker_end.WrapStarter());
 }
 
 class WinEntryPlatform final : public EntryPlatform {

@@ -207,7 +207,7 @@ TEST_P(AuthEndToEndTest, OneRun) {
   ASSERT_NO_FATAL_FAILURE(BuildLaptop(c.laptop));
 
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
-  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem, AuthModulePlatforms::System());
   std::vector<std::uint32_t> sleeps;
   with.sleepMs = [&sleeps](std::uint32_t ms) { sleeps.push_back(ms); };
   const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
@@ -267,7 +267,7 @@ TEST_F(AuthProductionEndToEndTest, InstalledJobSetsTheLevelThroughTheProcessHelp
       BuildLaptop({kListedModel, true, kVendor, "0b41", true, std::nullopt, 0, Fault::kNone}));
   // A manager with the process's hooks, as the service installs them for the process-wide one;
   // it starts no worker and no watcher here.
-  CTaskManager owner(ProcessTaskManagerHooks());
+  CTaskManager owner(ProcessTaskManagerHooks(AuthModulePlatforms::System()));
 
   std::unique_ptr<CTask> task = CTaskFactory::createTask(&owner, TASK_TYPE_AUTH_MODULE);
   ASSERT_NE(task, nullptr);
@@ -300,7 +300,7 @@ TEST_F(AuthRetryEndToEndTest, SilentModemIsAskedTenTimesThenTheServiceRestarts) 
 
   FakeSystem system;
   CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr, std::chrono::milliseconds(100));
-  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem, AuthModulePlatforms::System());
   with.sleepMs = [&system](std::uint32_t ms) { system.Note("job sleep " + std::to_string(ms)); };
   system.auth_job = MakeAuthModuleJob(std::move(with));
   // The service's give-up policy.

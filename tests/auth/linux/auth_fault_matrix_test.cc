@@ -215,7 +215,7 @@ TEST_P(AuthFaultMatrixTest, TheJobSurvivesTheFaultAndTheRetryFindsTheModem) {
   simulator_ = &laptop_->modem();
 
   CMbnWinRtHelper helper(mbn_platform::DefaultRuntime(), nullptr);
-  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(helper);
+  AuthModuleCollaborators with = AuthModuleCollaboratorsFor(helper, AuthModulePlatforms::System());
   std::vector<std::uint32_t> sleeps;
   with.sleepMs = [&sleeps](std::uint32_t ms) { sleeps.push_back(ms); };
   const AuthModuleJob job = MakeAuthModuleJob(std::move(with));

@@ -10,6 +10,7 @@
 #include "auth/platform_verification.h"
 #include "auth/smbios_builder.h"
 #include "auth/systeminfo.h"
+#include "device/device_platform.h"
 #include "device/linux/testbed.h"
 #include "support/log_capture.h"
 
@@ -69,11 +70,11 @@ class FirmwareLinuxTest : public ::testing::Test {
 TEST_F(FirmwareLinuxTest, RawDataIsTheHeaderAndTheTable) {
   const Bytes table = Concat({testing::SystemInformation(27), testing::EndOfTable()});
   SetFirmware(table);
-  const std::uint32_t size = firmware_platform::GetRawSmbiosData(nullptr, 0);
+  const std::uint32_t size = SystemFirmwarePlatform().GetRawSmbiosData(nullptr, 0);
   ASSERT_EQ(size, 8 + table.size());
   Bytes raw(size);
-  EXPECT_EQ(firmware_platform::GetRawSmbiosData(raw.data(), size - 1), size);  // too small
-  EXPECT_EQ(firmware_platform::GetRawSmbiosData(raw.data(), size), size);
+  EXPECT_EQ(SystemFirmwarePlatform().GetRawSmbiosData(raw.data(), size - 1), size);  // too small
+  EXPECT_EQ(SystemFirmwarePlatform().GetRawSmbiosData(raw.data(), size), size);
   EXPECT_EQ(Bytes(raw.begin(), raw.begin() + 8),
             (Bytes{0x00, 0x03, 0x03, 0x00, static_cast<std::uint8_t>(table.size()), 0, 0, 0}));
   EXPECT_EQ(Bytes(raw.begin() + 8, raw.end()), table);
@@ -82,7 +83,7 @@ TEST_F(FirmwareLinuxTest, RawDataIsTheHeaderAndTheTable) {
 TEST_F(FirmwareLinuxTest, SysteminfoAndFccModeFromTheTestBed) {
   SetFirmware(Concat({testing::SystemInformation(27, "ThinkPad T14 Gen 3", "ThinkPad T14"),
                       testing::Oem(1, "KHOIHGIUCCHHII"), testing::EndOfTable()}));
-  Systeminfo info;
+  Systeminfo info(SystemFirmwarePlatform());
   EXPECT_EQ(info.version, "ThinkPad T14 Gen 3");
   EXPECT_EQ(info.family, "ThinkPad T14");
   EXPECT_EQ(info.uuid, "00112233-4455-6677-8899-AABBCCDDEEFF");
@@ -90,8 +91,8 @@ TEST_F(FirmwareLinuxTest, SysteminfoAndFccModeFromTheTestBed) {
 }
 
 TEST_F(FirmwareLinuxTest, NoTablesMeansEmptyFieldsAndNoFccMode) {
-  EXPECT_EQ(firmware_platform::GetRawSmbiosData(nullptr, 0), 0u);
-  Systeminfo info;
+  EXPECT_EQ(SystemFirmwarePlatform().GetRawSmbiosData(nullptr, 0), 0u);
+  Systeminfo info(SystemFirmwarePlatform());
   EXPECT_EQ(info.version, "");
   LogCapture capture;
   EXPECT_FALSE(info.isFccMode());
@@ -101,7 +102,7 @@ TEST_F(FirmwareLinuxTest, NoTablesMeansEmptyFieldsAndNoFccMode) {
 
 TEST_F(FirmwareLinuxTest, TableWithoutEntryPointStillReads) {
   bed_.WriteSysFile(kTablePath, testing::SystemInformation(27, "VersaPro"));
-  EXPECT_EQ(Systeminfo().version, "VersaPro");
+  EXPECT_EQ(Systeminfo(SystemFirmwarePlatform()).version, "VersaPro");
 }
 
 TEST(VerifyPlatformLinuxTest, OnBothLinuxBackends) {
@@ -121,7 +122,7 @@ TEST(VerifyPlatformLinuxTest, OnBothLinuxBackends) {
     Testbed bed;
     bed.WriteSysFile(kTablePath, testing::SystemInformation(27, c.model));
     bed.AddUsbModem(bed.AddUsbHost(), "2-3", "7a3f", c.pid, "wwan0", 3);
-    EXPECT_EQ(VerifyPlatform(), c.result);
+    EXPECT_EQ(VerifyPlatform(SystemFirmwarePlatform(), SystemDevicePlatform()), c.result);
   }
 }
 

@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "auth/auth_module_job.h"
+#include "auth/firmware_platform.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
 #include "ctl/fake_ctl_platform.h"
@@ -265,7 +266,7 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
   // the runtime, the laptop still in place and the job's log still in its folder. The laptop is
   // taken down again before the function returns.
   void RunOn(const Case& c, const std::function<void(mbn_platform::Runtime&)>& then = nullptr) {
-    const Systeminfo firmware;
+    const Systeminfo firmware(SystemFirmwarePlatform());
     ASSERT_EQ(firmware.version, c.model) << "the firmware files are those of another model";
 
     FakeScript script = provider_->DefaultScript();
@@ -303,7 +304,8 @@ class AuthEndToEndWinTest : public ::testing::TestWithParam<Case> {
       CMbnWinRtHelper modem(*runtime, nullptr,
                             c.completion == kCompleteNever ? std::chrono::milliseconds(100)
                                                            : CMbnWinRtHelper::kCommandWait);
-      AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+      AuthModuleCollaborators with =
+          AuthModuleCollaboratorsFor(modem, AuthModulePlatforms::System());
       with.sleepMs = [this](std::uint32_t ms) { sleeps_.push_back(ms); };
       const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
       // In the log file: the status tool's cases read the run back from the log folder.
@@ -399,13 +401,15 @@ TEST_P(AuthEndToEndWinTest, StatusToolAfterTheRun) {
     CMbnWinRtHelper modem(runtime, nullptr);
     testing::FakeCtlPlatform ctl;
     ctl.service = {ctl_platform::ServiceState::kRunning, "SERVICE_RUNNING", 4242};
-    const CtlSystem system{ctl, SystemLogFolderPlatform()};
+    const CtlSystem system{ctl, SystemLogFolderPlatform(), AuthModulePlatforms::System()};
     std::ostringstream out;
     std::ostringstream err;
-    tool_text_code = RunHalvornCtl({"status"}, out, err, StatusChecksFor(modem), system);
+    tool_text_code =
+        RunHalvornCtl({"status"}, out, err, StatusChecksFor(modem, system.checked), system);
     text = out.str() + err.str();
     out.str("");
-    tool_json_code = RunHalvornCtl({"status", "--json"}, out, err, StatusChecksFor(modem), system);
+    tool_json_code = RunHalvornCtl({"status", "--json"}, out, err,
+                                   StatusChecksFor(modem, system.checked), system);
     json = out.str();
     folder_after = folder_content();
   }));
@@ -549,7 +553,7 @@ TEST_P(AuthFaultWinTest, TheJobSurvivesTheFaultAndTheNextRunFindsTheModem) {
     script.level = hit.level;
     provider_->Reset(script);
     CMbnWinRtHelper modem(runtime, nullptr);
-    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem, AuthModulePlatforms::System());
     with.sleepMs = [](std::uint32_t) {};
     const AuthModuleJob job = MakeAuthModuleJob(std::move(with));
     LogCapture capture;

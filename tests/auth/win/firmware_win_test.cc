@@ -12,6 +12,7 @@
 #include "auth/platform_verification.h"
 #include "auth/smbios.h"
 #include "auth/systeminfo.h"
+#include "device/device_platform.h"
 #include "support/log_capture.h"
 
 namespace halvorn {
@@ -21,7 +22,7 @@ using ::testing::ElementsAre;
 using testing::LogCapture;
 
 TEST(FirmwareWinTest, SysteminfoReadsTheFirmwareStrings) {
-  Systeminfo info;
+  Systeminfo info(SystemFirmwarePlatform());
   EXPECT_EQ(info.manufacturer, "Maker Inc");
   EXPECT_EQ(info.productName, "21AWS0TE00");
   EXPECT_EQ(info.version, "ThinkPad X13 Gen 3");
@@ -34,18 +35,18 @@ TEST(FirmwareWinTest, SysteminfoReadsTheFirmwareStrings) {
 }
 
 TEST(FirmwareWinTest, RawDataKeepsTheFirmwareTableContract) {
-  const std::uint32_t size = firmware_platform::GetRawSmbiosData(nullptr, 0);
+  const std::uint32_t size = SystemFirmwarePlatform().GetRawSmbiosData(nullptr, 0);
   ASSERT_GT(size, smbios::kRawHeaderSize);
   std::vector<std::uint8_t> raw(size);
-  EXPECT_EQ(firmware_platform::GetRawSmbiosData(raw.data(), size - 1), size);  // too small
-  ASSERT_EQ(firmware_platform::GetRawSmbiosData(raw.data(), size), size);
+  EXPECT_EQ(SystemFirmwarePlatform().GetRawSmbiosData(raw.data(), size - 1), size);  // too small
+  ASSERT_EQ(SystemFirmwarePlatform().GetRawSmbiosData(raw.data(), size), size);
   EXPECT_EQ(smbios::DeclaredTableLength(raw), size - smbios::kRawHeaderSize);
 }
 
 TEST(FirmwareWinTest, FirmwareWithoutTheOemStructureIsNotInFccMode) {
-  const std::uint32_t size = firmware_platform::GetRawSmbiosData(nullptr, 0);
+  const std::uint32_t size = SystemFirmwarePlatform().GetRawSmbiosData(nullptr, 0);
   LogCapture capture;
-  EXPECT_FALSE(Systeminfo().isFccMode());
+  EXPECT_FALSE(Systeminfo(SystemFirmwarePlatform()).isFccMode());
   EXPECT_THAT(capture.Lines(),
               ElementsAre("T i :   smBiosDataSize:" + std::to_string(size) +
                           ", bytesWritten:" + std::to_string(size) +
@@ -54,7 +55,7 @@ TEST(FirmwareWinTest, FirmwareWithoutTheOemStructureIsNotInFccMode) {
 
 TEST(FirmwareWinTest, VerifyPlatformTakesTheModelFromTheFirmware) {
   LogCapture capture;
-  VerifyPlatform();
+  VerifyPlatform(SystemFirmwarePlatform(), SystemDevicePlatform());
   const auto lines = capture.Lines();
   ASSERT_GE(lines.size(), 3u);
   EXPECT_EQ(lines[1], "T i :   SMBIOS system version = ThinkPad X13 Gen 3");

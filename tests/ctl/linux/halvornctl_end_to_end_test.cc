@@ -143,7 +143,7 @@ class HalvornCtlEndToEndTest : public SimulatedLaptopTest {
   // Runs the job once on the laptop, as the service does, with its log in `capture`.
   void RunJob(LogCapture& capture) {
     CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
-    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem);
+    AuthModuleCollaborators with = AuthModuleCollaboratorsFor(modem, AuthModulePlatforms::System());
     with.sleepMs = [](std::uint32_t) {};
     bool retry = false;
     MakeAuthModuleJob(std::move(with))(&retry);
@@ -155,7 +155,8 @@ class HalvornCtlEndToEndTest : public SimulatedLaptopTest {
     CMbnWinRtHelper modem(mbn_platform::DefaultRuntime(), nullptr);
     std::ostringstream out;
     std::ostringstream err;
-    const int code = RunHalvornCtl(args, out, err, StatusChecksFor(modem), system_);
+    const int code =
+        RunHalvornCtl(args, out, err, StatusChecksFor(modem, system_.checked), system_);
     out_ = out.str();
     err_ = err.str();
     return code;
@@ -180,7 +181,7 @@ class HalvornCtlEndToEndTest : public SimulatedLaptopTest {
   }
 
   testing::FakeCtlPlatform ctl_;
-  CtlSystem system_{ctl_, SystemLogFolderPlatform()};
+  CtlSystem system_{ctl_, SystemLogFolderPlatform(), AuthModulePlatforms::System()};
   std::vector<std::string> job_lines_;
   std::string out_;
   std::string err_;

@@ -32,13 +32,13 @@ struct ListedDevice {
 
 std::vector<ListedDevice> ListDevices() {
   std::vector<ListedDevice> out;
-  std::uint32_t error = 0;
-  auto list = dp::GetPresentDevices(&error);
+  std::unique_ptr<dp::DeviceList> list;
+  OsStatus status = SystemDevicePlatform().GetPresentDevices(&list);
   if (!list) {
-    ADD_FAILURE() << "no device list, error " << error;
+    ADD_FAILURE() << "no device list, error " << WindowsErrorCode(status);
     return out;
   }
-  for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
+  for (std::uint32_t i = 0; (status = list->SelectDevice(i)).ok(); ++i) {
     std::vector<std::uint8_t> ids(1024);
     std::vector<std::uint8_t> desc(1024);
     std::vector<std::uint8_t> power(56);
@@ -48,15 +48,16 @@ std::vector<ListedDevice> ListDevices() {
     const auto desc_strings = MultiSzStrings(desc);
     out.push_back({MultiSzStrings(ids), desc_strings.empty() ? "" : desc_strings[0], power});
   }
-  EXPECT_EQ(error, dp::kErrorNoMoreItems);
+  EXPECT_EQ(status, OsStatus::Of(OsOutcome::kNoMoreItems));
   return out;
 }
 
 std::vector<dp::AdapterRecord> ListAdapters() {
-  std::vector<std::uint8_t> buffer(dp::GetAdapterListSize(dp::kAfUnspec, 0));
+  std::vector<std::uint8_t> buffer(SystemDevicePlatform().GetAdapterListSize(dp::kAfUnspec, 0));
   std::vector<dp::AdapterRecord> adapters;
-  EXPECT_EQ(dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters),
-            dp::kErrorSuccess);
+  EXPECT_EQ(SystemDevicePlatform().GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer,
+                                                  &adapters),
+            OsStatus::Ok());
   return adapters;
 }
 
@@ -100,11 +101,11 @@ TEST_F(DeviceLinuxTest, VendorUsbModemIsFoundFromBothSides) {
 
   LogCapture capture;
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(SystemDevicePlatform(), hwid), 0);
   EXPECT_EQ(hwid, "USB\\VID_7A3F&PID_0B41&REV_0318");  // the modem comes before its interfaces
 
   std::uint8_t found = 0;
-  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   EXPECT_EQ(found, 1);
   const auto lines = capture.Lines();
   EXPECT_THAT(
@@ -142,36 +143,37 @@ TEST_F(DeviceLinuxTest, AdaptersInIfindexOrderWithStableDistinctNames) {
 
 TEST_F(DeviceLinuxTest, AdapterListRefusesABufferTooSmall) {
   bed_.AddOtherNetworking();
-  const std::uint32_t size = dp::GetAdapterListSize(dp::kAfUnspec, 0);
+  const std::uint32_t size = SystemDevicePlatform().GetAdapterListSize(dp::kAfUnspec, 0);
   std::vector<std::uint8_t> buffer(size - 1);
   std::vector<dp::AdapterRecord> adapters;
-  EXPECT_EQ(dp::GetAdapterList(dp::kAfInet, 0, buffer, &adapters), dp::kErrorBufferOverflow);
+  EXPECT_EQ(SystemDevicePlatform().GetAdapterList(dp::kAfInet, 0, buffer, &adapters),
+            OsStatus::Of(OsOutcome::kDoesNotFit));
 }
 
 TEST_F(DeviceLinuxTest, NetClassKeysNameEveryAdapterAndTheDeviceBehindIt) {
   bed_.AddOtherNetworking();
   bed_.AddUsbModem(bed_.AddUsbHost(), "2-3", "7a3f", "0b42", "wwan0", 3);
   const auto adapters = ListAdapters();
-  auto key = dp::OpenNetClassKey();
+  auto key = SystemDevicePlatform().OpenNetClassKey();
   ASSERT_TRUE(key);
   std::vector<std::string> cfg_ids;
   std::vector<std::string> instance_ids;
   for (std::uint32_t i = 0;; ++i) {
     char name[256];
     std::uint32_t size = sizeof name;
-    if (key->EnumSubKey(i, name, &size) != 0) {
+    if (!key->EnumSubKey(i, name, &size).ok()) {
       break;
     }
     EXPECT_EQ(size, 4u);
     std::unique_ptr<dp::RegistryKey> sub;
-    ASSERT_EQ(key->OpenSubKey(name, &sub), 0u);
+    ASSERT_EQ(key->OpenSubKey(name, &sub), OsStatus::Ok());
     std::uint8_t data[256];
     std::uint32_t data_size = sizeof data;
-    ASSERT_EQ(sub->QueryValue("NetCfgInstanceId", data, &data_size), 0u);
+    ASSERT_EQ(sub->QueryValue("NetCfgInstanceId", data, &data_size), OsStatus::Ok());
     cfg_ids.emplace_back(reinterpret_cast<const char*>(data));
     data_size = sizeof data;
-    const std::uint32_t rc = sub->QueryValue("DeviceInstanceID", data, &data_size);
-    instance_ids.push_back(rc == 0 ? reinterpret_cast<const char*>(data) : "-");
+    const OsStatus rc = sub->QueryValue("DeviceInstanceID", data, &data_size);
+    instance_ids.push_back(rc.ok() ? reinterpret_cast<const char*>(data) : "-");
   }
   ASSERT_EQ(cfg_ids.size(), adapters.size());
   for (std::size_t i = 0; i < adapters.size(); ++i) {
@@ -182,22 +184,23 @@ TEST_F(DeviceLinuxTest, NetClassKeysNameEveryAdapterAndTheDeviceBehindIt) {
                           "USB\\VID_7A3F&PID_0B42&MI_0C\\2-3:1.12"));
   // A value that does not fit is refused with the size it needs.
   std::unique_ptr<dp::RegistryKey> sub;
-  ASSERT_EQ(key->OpenSubKey("0002", &sub), 0u);
+  ASSERT_EQ(key->OpenSubKey("0002", &sub), OsStatus::Ok());
   std::uint8_t small[8];
   std::uint32_t small_size = sizeof small;
-  EXPECT_EQ(sub->QueryValue("DeviceInstanceID", small, &small_size), dp::kErrorMoreData);
+  EXPECT_EQ(sub->QueryValue("DeviceInstanceID", small, &small_size),
+            OsStatus::Of(OsOutcome::kDoesNotFit));
   EXPECT_EQ(small_size, instance_ids[2].size() + 1);
-  EXPECT_EQ(key->OpenSubKey("0003", &sub), dp::kErrorFileNotFound);
+  EXPECT_EQ(key->OpenSubKey("0003", &sub), OsStatus::Of(OsOutcome::kNotFound));
 }
 
 TEST_F(DeviceLinuxTest, ForeignModem) {
   bed_.AddUsbModem(bed_.AddUsbHost(), "2-3", "2c7c", "0125", "wwan0", 3);
   LogCapture capture;
   std::string hwid = "untouched";
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 3);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(SystemDevicePlatform(), hwid), 3);
   EXPECT_EQ(hwid, "untouched");
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   EXPECT_EQ(found, 0);
   const auto lines = capture.Lines();
   EXPECT_THAT(
@@ -210,10 +213,11 @@ TEST_F(DeviceLinuxTest, TwoMobileBroadbandAdaptersOnlyTheFirstIsFollowed) {
   bed_.AddUsbModem(hub, "2-1", "2c7c", "0125", "wwan0", 3);
   bed_.AddUsbModem(hub, "2-3", "7a3f", "0b41", "wwan1", 5);
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);  // the device side sees every device
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(SystemDevicePlatform(), hwid),
+            0);  // the device side sees every device
   EXPECT_EQ(hwid, "USB\\VID_7A3F&PID_0B41&REV_0318");
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
 }
 
 TEST_F(DeviceLinuxTest, TwoMobileBroadbandAdaptersTheVendorOneFirst) {
@@ -221,7 +225,7 @@ TEST_F(DeviceLinuxTest, TwoMobileBroadbandAdaptersTheVendorOneFirst) {
   bed_.AddUsbModem(hub, "2-1", "2c7c", "0125", "wwan1", 7);
   bed_.AddUsbModem(hub, "2-3", "7a3f", "0b4a", "wwan0", 4);
   std::uint8_t found = 0;
-  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_TRUE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   EXPECT_EQ(found, 1);
 }
 
@@ -236,9 +240,9 @@ TEST_F(DeviceLinuxTest, PciModem) {
   LogCapture capture;
   std::string hwid;
   // PCI ids carry VEN_, not VID_: never the vendor's USB modem.
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 3);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(SystemDevicePlatform(), hwid), 3);
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   const auto lines = capture.Lines();
   EXPECT_THAT(lines, ::testing::Contains("T i :   Get Instance Id "
                                          "PCI\\VEN_7A3F&DEV_0B41&SUBSYS_0B417A3F&REV_00\\0000:03:"
@@ -250,7 +254,7 @@ TEST_F(DeviceLinuxTest, NoModemAtAll) {
   bed_.AddOtherNetworking();
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   EXPECT_THAT(capture.Lines(), ::testing::Contains("T i :   not get adapter,return "));
 }
 

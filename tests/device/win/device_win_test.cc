@@ -48,13 +48,13 @@ struct Listed {
 // The created device as the backend lists it.
 Listed FindCreated() {
   Listed out;
-  std::uint32_t error = 0;
-  auto list = dp::GetPresentDevices(&error);
-  EXPECT_TRUE(list) << error;
+  std::unique_ptr<dp::DeviceList> list;
+  OsStatus status = SystemDevicePlatform().GetPresentDevices(&list);
+  EXPECT_TRUE(list) << WindowsErrorCode(status);
   if (!list) {
     return out;
   }
-  for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
+  for (std::uint32_t i = 0; (status = list->SelectDevice(i)).ok(); ++i) {
     std::vector<std::uint8_t> ids(1024);
     if (!list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) ||
         MultiSzStrings(ids).front() != "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
@@ -68,7 +68,7 @@ Listed FindCreated() {
     std::vector<std::uint8_t> power(56);
     out.has_power_data = list->ReadProperty(dp::DeviceProperty::kDevicePowerData, power);
   }
-  EXPECT_EQ(error, dp::kErrorNoMoreItems);
+  EXPECT_EQ(status, OsStatus::Of(OsOutcome::kNoMoreItems));
   return out;
 }
 
@@ -81,11 +81,11 @@ TEST(DeviceWinTest, CreatedDeviceIsListedWithItsHardwareIds) {
               ElementsAre("USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C", "USB\\VID_7A3F&PID_0B41&MI_0C"));
   EXPECT_THAT(listed.description, ElementsAre("LTE Module MBIM"));
   // A hardware id list does not fit a buffer shorter than itself.
-  std::uint32_t error = 0;
-  auto list = dp::GetPresentDevices(&error);
+  std::unique_ptr<dp::DeviceList> list;
+  OsStatus status = SystemDevicePlatform().GetPresentDevices(&list);
   ASSERT_TRUE(list);
   bool refused = false;
-  for (std::uint32_t i = 0; list->SelectDevice(i, &error); ++i) {
+  for (std::uint32_t i = 0; (status = list->SelectDevice(i)).ok(); ++i) {
     std::vector<std::uint8_t> ids(1024);
     if (list->ReadProperty(dp::DeviceProperty::kHardwareId, ids) &&
         MultiSzStrings(ids).front() == "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C") {
@@ -105,7 +105,7 @@ TEST(DeviceWinTest, GetTessaryHwidFindsTheCreatedDevice) {
     GTEST_SKIP() << "this SetupAPI gives devices no power data (Wine)";
   }
   std::string hwid;
-  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(hwid), 0);
+  EXPECT_EQ(CDeviceHelper::GetTessaryHwid(SystemDevicePlatform(), hwid), 0);
   EXPECT_EQ(hwid, "USB\\VID_7A3F&PID_0B41&REV_0318&MI_0C");
 }
 
@@ -114,13 +114,13 @@ TEST(DeviceWinTest, NetClassKeyGivesTheDriverKeysAndTheirValues) {
   const std::string instance = "usb\\vid_7a3f&pid_0b41&mi_0c\\6&1a2b&0&000c";
   DriverKey created("9876", cfg, instance);
   ASSERT_TRUE(created.ok());
-  auto key = dp::OpenNetClassKey();
+  auto key = SystemDevicePlatform().OpenNetClassKey();
   ASSERT_TRUE(key);
   bool seen = false;
   for (std::uint32_t i = 0;; ++i) {
     char name[256];
     std::uint32_t size = sizeof name;
-    if (key->EnumSubKey(i, name, &size) != dp::kErrorSuccess) {
+    if (key->EnumSubKey(i, name, &size) != OsStatus::Ok()) {
       break;
     }
     if (std::string(name, size) != "9876") {
@@ -128,50 +128,53 @@ TEST(DeviceWinTest, NetClassKeyGivesTheDriverKeysAndTheirValues) {
     }
     seen = true;
     std::unique_ptr<dp::RegistryKey> sub;
-    ASSERT_EQ(key->OpenSubKey(name, &sub), dp::kErrorSuccess);
+    ASSERT_EQ(key->OpenSubKey(name, &sub), OsStatus::Ok());
     std::uint8_t data[256];
     std::uint32_t data_size = sizeof data;
-    ASSERT_EQ(sub->QueryValue("NetCfgInstanceId", data, &data_size), dp::kErrorSuccess);
+    ASSERT_EQ(sub->QueryValue("NetCfgInstanceId", data, &data_size), OsStatus::Ok());
     EXPECT_EQ(std::string(reinterpret_cast<const char*>(data), data_size), cfg + '\0');
     data_size = 8;
-    EXPECT_EQ(sub->QueryValue("DeviceInstanceID", data, &data_size), dp::kErrorMoreData);
+    EXPECT_EQ(sub->QueryValue("DeviceInstanceID", data, &data_size),
+              OsStatus::Of(OsOutcome::kDoesNotFit));
     data_size = sizeof data;
-    EXPECT_EQ(sub->QueryValue("Missing", data, &data_size), dp::kErrorFileNotFound);
+    EXPECT_EQ(sub->QueryValue("Missing", data, &data_size), OsStatus::Of(OsOutcome::kNotFound));
   }
   EXPECT_TRUE(seen);
   // A name buffer too short for the key's name is refused.
   char tiny[2];
   std::uint32_t tiny_size = sizeof tiny;
-  std::uint32_t rc = dp::kErrorSuccess;
-  for (std::uint32_t i = 0; rc != dp::kErrorNoMoreItems; ++i) {
+  OsStatus rc = OsStatus::Ok();
+  for (std::uint32_t i = 0; rc != OsStatus::Of(OsOutcome::kNoMoreItems); ++i) {
     tiny_size = sizeof tiny;
     rc = key->EnumSubKey(i, tiny, &tiny_size);
-    if (rc != dp::kErrorNoMoreItems) {
-      EXPECT_EQ(rc, dp::kErrorMoreData);
+    if (rc != OsStatus::Of(OsOutcome::kNoMoreItems)) {
+      EXPECT_EQ(rc, OsStatus::Of(OsOutcome::kDoesNotFit));
     }
   }
 }
 
 TEST(DeviceWinTest, AdapterListOfTheMachine) {
-  const std::uint32_t size = dp::GetAdapterListSize(dp::kAfUnspec, 0);
+  const std::uint32_t size = SystemDevicePlatform().GetAdapterListSize(dp::kAfUnspec, 0);
   ASSERT_GT(size, 0u);
   std::vector<std::uint8_t> buffer(size);
   std::vector<dp::AdapterRecord> adapters;
-  ASSERT_EQ(dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters),
-            dp::kErrorSuccess);
+  ASSERT_EQ(SystemDevicePlatform().GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer,
+                                                  &adapters),
+            OsStatus::Ok());
   ASSERT_FALSE(adapters.empty());
   for (const auto& a : adapters) {
     EXPECT_FALSE(a.adapter_name.empty());
   }
   std::vector<std::uint8_t> tiny(1);
-  EXPECT_EQ(dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, tiny, &adapters),
-            dp::kErrorBufferOverflow);
+  EXPECT_EQ(SystemDevicePlatform().GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, tiny,
+                                                  &adapters),
+            OsStatus::Of(OsOutcome::kDoesNotFit));
 }
 
 TEST(DeviceWinTest, MbimCheckFollowsTheFirstMobileBroadbandAdapter) {
-  std::vector<std::uint8_t> buffer(dp::GetAdapterListSize(dp::kAfUnspec, 0));
+  std::vector<std::uint8_t> buffer(SystemDevicePlatform().GetAdapterListSize(dp::kAfUnspec, 0));
   std::vector<dp::AdapterRecord> adapters;
-  dp::GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters);
+  SystemDevicePlatform().GetAdapterList(dp::kAfInet, dp::kGaaFlagSkipMulticast, buffer, &adapters);
   for (const auto& a : adapters) {
     if (a.if_type == 243) {
       GTEST_SKIP() << "this machine has a mobile broadband adapter";
@@ -179,7 +182,7 @@ TEST(DeviceWinTest, MbimCheckFollowsTheFirstMobileBroadbandAdapter) {
   }
   LogCapture capture;
   std::uint8_t found = 0;
-  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(found));
+  EXPECT_FALSE(CDeviceHelper::IsTessaryMBIMDevcieExist(SystemDevicePlatform(), found));
   EXPECT_EQ(found, 0);
   EXPECT_THAT(capture.Lines(), ElementsAre("T h : + CDeviceHelper::IsTessaryMBIMDevcieExist",
                                            "T i :   not get adapter,return ",

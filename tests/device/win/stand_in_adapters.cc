@@ -4,6 +4,7 @@
 #include <span>
 
 #include "auth/successful_run_log.h"
+#include "device/win/adapters_win.h"
 
 namespace halvorn {
 
@@ -19,7 +20,7 @@ std::vector<device_platform::AdapterRecord>& StandInAdapters() {
 
 }  // namespace testing
 
-namespace device_platform {
+namespace device_win {
 
 namespace {
 
@@ -29,21 +30,21 @@ constexpr std::uint32_t kAdapterListSize = 4096;
 
 }  // namespace
 
-std::uint32_t GetAdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
+std::uint32_t AdapterListSize(std::uint32_t /*family*/, std::uint32_t /*flags*/) {
   return kAdapterListSize;
 }
 
-std::uint32_t GetAdapterList(std::uint32_t /*family*/,
-                             std::uint32_t /*flags*/,
-                             std::span<std::uint8_t> buffer,
-                             std::vector<AdapterRecord>* adapters) {
+OsStatus ListAdapters(std::uint32_t /*family*/,
+                      std::uint32_t /*flags*/,
+                      std::span<std::uint8_t> buffer,
+                      std::vector<device_platform::AdapterRecord>* adapters) {
   if (buffer.size() < kAdapterListSize) {
-    return kErrorBufferOverflow;
+    return OsStatus::Of(OsOutcome::kDoesNotFit);
   }
   *adapters = testing::StandInAdapters();
-  return kErrorSuccess;
+  return OsStatus::Ok();
 }
 
-}  // namespace device_platform
+}  // namespace device_win
 
 }  // namespace halvorn

@@ -1,7 +1,8 @@
-// A stand-in for the IP Helper adapter list (src/device/win/adapters_win.cc) for programs run
-// under Wine, which has no mobile-broadband adapter and no way to make one: a program links
-// halvorn_win_stand_in_adapters in place of halvorn_device_adapters. It reports the adapters of
-// StandInAdapters().
+// A stand-in for the IP Helper adapter list of the Windows device platform
+// (src/device/win/adapters_win.h) for programs run under Wine, which has no mobile-broadband
+// adapter and no way to make one: a program links halvorn_win_stand_in_adapters in place of
+// halvorn_device_adapters, and SystemDevicePlatform() then reports the adapters of
+// StandInAdapters() with the system's devices and network-class key.
 
 #ifndef HALVORN_TESTS_DEVICE_WIN_STAND_IN_ADAPTERS_H_
 #define HALVORN_TESTS_DEVICE_WIN_STAND_IN_ADAPTERS_H_

@@ -21,6 +21,7 @@
 #include <system_error>
 #include <vector>
 
+#include "auth/firmware_platform.h"
 #include "auth/successful_run_log.h"
 #include "auth/systeminfo.h"
 #include "device/win/win_devices.h"
@@ -152,7 +153,7 @@ TEST_F(ServiceStoryWin, InstallStartLevelZeroToOneStopRemove) {
   SharedProviderState modem(script);
   ASSERT_TRUE(modem.ok()) << ::GetLastError();
 
-  Systeminfo firmware;
+  Systeminfo firmware(SystemFirmwarePlatform());
   std::printf(
       "\nUnder Wine: the firmware table says maker \"%s\", model \"%s\"; the modem is the fake "
       "runtime "
