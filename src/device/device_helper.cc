@@ -14,6 +14,7 @@
 #include "util/log_helper.h"
 #include "util/os_status.h"
 #include "util/platform.h"
+#include "util/utf16le.h"
 
 namespace halvorn {
 namespace {
@@ -58,34 +59,11 @@ bool ContainsProductId(std::string_view text) {
 // The first string of a REG_MULTI_SZ of UTF-16LE units, converted with the system code
 // page. Empty when the buffer holds no terminated first string.
 std::string FirstMultiSzString(std::span<const std::uint8_t> bytes) {
-  std::wstring text;
   const std::size_t units = bytes.size() / 2;
   for (std::size_t i = 0; i < units; ++i) {
-    const std::uint16_t unit = LoadLe16(bytes.data() + 2 * i);
-    if (unit == 0) {
-      if constexpr (sizeof(wchar_t) == 2) {
-        return platform::WideToNarrow(text);
-      } else {
-        // Pair the surrogates of UTF-16 into the code points of a 32-bit wchar_t; a lone
-        // surrogate stays as it is and the conversion makes it '?'.
-        std::wstring joined;
-        for (std::size_t k = 0; k < text.size(); ++k) {
-          const auto hi = static_cast<std::uint32_t>(text[k]);
-          if (hi >= 0xD800 && hi <= 0xDBFF && k + 1 < text.size()) {
-            const auto lo = static_cast<std::uint32_t>(text[k + 1]);
-            if (lo >= 0xDC00 && lo <= 0xDFFF) {
-              joined.push_back(
-                  static_cast<wchar_t>(0x10000 + ((hi - 0xD800) << 10) + (lo - 0xDC00)));
-              ++k;
-              continue;
-            }
-          }
-          joined.push_back(text[k]);
-        }
-        return platform::WideToNarrow(joined);
-      }
+    if (LoadLe16(bytes.data() + 2 * i) == 0) {
+      return platform::WideToNarrow(WideFromUtf16Le(bytes.first(2 * i)));
     }
-    text.push_back(static_cast<wchar_t>(unit));
   }
   return {};
 }

@@ -338,7 +338,7 @@ void LogHelper::InitLogger(RegistryPlatform& registry, LogFolderPlatform& fs) {
   }
 }
 
-void LogHelper::Install(std::shared_ptr<spdlog::logger> logger,
+void LogHelper::Install(const std::shared_ptr<spdlog::logger>& logger,
                         std::string file,
                         RegistryPlatform& registry) {
   logger->set_level(spdlog::level::trace);

@@ -151,7 +151,7 @@ class LogHelper {
   // Gives the new asynchronous `logger` the facade's level, line pattern and flush, installs
   // it as the running logger writing `file`, and reads the logging switches from `registry`.
   // Call with state_lock_ held and the facade not running.
-  void Install(std::shared_ptr<spdlog::logger> logger,
+  void Install(const std::shared_ptr<spdlog::logger>& logger,
                std::string file,
                RegistryPlatform& registry);
   void Trace(bool enter, const char* tag);

@@ -298,8 +298,8 @@ struct NetInterface {
 std::string GuidFromPath(const std::string& path) {
   // Two FNV-1a 64-bit hashes with different offset bases give the 128 bits.
   auto fnv = [&path](std::uint64_t hash) {
-    for (unsigned char c : path) {
-      hash ^= c;
+    for (const char c : path) {
+      hash ^= static_cast<unsigned char>(c);
       hash *= 0x100000001b3ULL;
     }
     return hash;

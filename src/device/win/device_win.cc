@@ -9,6 +9,7 @@
 
 #include "device/device_platform.h"
 #include "device/win/adapters_win.h"
+#include "util/win/os_status_win.h"
 #include "util/win/scoped_handle.h"
 
 namespace halvorn {
@@ -19,34 +20,11 @@ using device_platform::DeviceList;
 using device_platform::DeviceProperty;
 using device_platform::RegistryKey;
 
-// A system error number as the neutral status.
-OsStatus StatusOf(DWORD error) {
-  switch (error) {
-    case ERROR_SUCCESS:
-      return OsStatus::Ok();
-    case ERROR_FILE_NOT_FOUND:
-      return OsStatus::Of(OsOutcome::kNotFound);
-    case ERROR_NO_MORE_ITEMS:
-      return OsStatus::Of(OsOutcome::kNoMoreItems);
-    case ERROR_INSUFFICIENT_BUFFER:
-    case ERROR_MORE_DATA:
-      return OsStatus::Of(OsOutcome::kDoesNotFit);
-    case ERROR_NOT_ENOUGH_MEMORY:
-      return OsStatus::Of(OsOutcome::kOutOfMemory);
-    case ERROR_ACCESS_DENIED:
-      return OsStatus::Of(OsOutcome::kAccessDenied);
-    case ERROR_BADDB:
-      return OsStatus::Of(OsOutcome::kDamaged);
-    default:
-      return OsStatus::Other(error);
-  }
-}
-
 // The failure of the call that has just failed: never Ok, even when the call left no error
 // number (then kOther with the number 0).
 OsStatus LastFailure() {
   const DWORD error = ::GetLastError();
-  return error != ERROR_SUCCESS ? StatusOf(error) : OsStatus::Other(0);
+  return error != ERROR_SUCCESS ? StatusOfWindowsError(error) : OsStatus::Other(0);
 }
 
 // GUID_DEVCLASS_NET, the network adapter setup class.
@@ -101,7 +79,7 @@ class WinRegistryKey : public RegistryKey {
     if (rc == ERROR_SUCCESS) {
       *name_size = size;
     }
-    return StatusOf(static_cast<DWORD>(rc));
+    return StatusOfWindowsError(static_cast<DWORD>(rc));
   }
 
   OsStatus OpenSubKey(const char* name, std::unique_ptr<RegistryKey>* key) override {
@@ -110,14 +88,14 @@ class WinRegistryKey : public RegistryKey {
     if (rc == ERROR_SUCCESS) {
       *key = std::make_unique<WinRegistryKey>(sub);
     }
-    return StatusOf(static_cast<DWORD>(rc));
+    return StatusOfWindowsError(static_cast<DWORD>(rc));
   }
 
   OsStatus QueryValue(const char* name, std::uint8_t* data, std::uint32_t* size) override {
     DWORD bytes = *size;
     const LONG rc = ::RegQueryValueExA(key_.get(), name, nullptr, nullptr, data, &bytes);
     *size = bytes;
-    return StatusOf(static_cast<DWORD>(rc));
+    return StatusOfWindowsError(static_cast<DWORD>(rc));
   }
 
  private:

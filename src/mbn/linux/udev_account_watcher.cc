@@ -37,7 +37,7 @@ UdevAccountWatcher::UdevAccountWatcher(GlibThread& glib,
 UdevAccountWatcher::~UdevAccountWatcher() {
   if (status_.load() != WatcherStatus::kCreated) {
     // After this, no callback of the monitor's source runs, and nothing is handed on.
-    glib_.Await<bool>([this](std::function<void(bool)> done) {
+    glib_.Await<bool>([this](const std::function<void(bool)>& done) {
       source_.reset();
       done(true);
     });

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "util/registry_platform.h"
+#include "util/win/os_status_win.h"
 #include "util/win/scoped_handle.h"
 
 namespace halvorn {
@@ -8,20 +9,7 @@ namespace halvorn {
 namespace {
 
 OsStatus StatusOf(LSTATUS status) {
-  switch (status) {
-    case ERROR_SUCCESS:
-      return OsStatus::Ok();
-    case ERROR_FILE_NOT_FOUND:
-      return OsStatus::Of(OsOutcome::kNotFound);
-    case ERROR_MORE_DATA:
-      return OsStatus::Of(OsOutcome::kDoesNotFit);
-    case ERROR_ACCESS_DENIED:
-      return OsStatus::Of(OsOutcome::kAccessDenied);
-    case ERROR_BADDB:
-      return OsStatus::Of(OsOutcome::kDamaged);
-    default:
-      return OsStatus::Other(static_cast<std::uint32_t>(status));
-  }
+  return StatusOfWindowsError(static_cast<std::uint32_t>(status));
 }
 
 class WinKey final : public RegistryKey {
