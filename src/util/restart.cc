@@ -6,6 +6,7 @@
 
 #include "util/common_util.h"
 #include "util/log_helper.h"
+#include "util/os_status.h"
 #include "util/platform.h"
 #include "util/printf_format.h"
 
@@ -38,9 +39,8 @@ void RestartServiceWith(restart_platform::Platform& platform) {
   LogHelper::Print(LogInfo, kTag, "RestartService Processing");
 
   std::unique_ptr<rp::ServiceManager> manager;
-  if (long error = platform.OpenServiceManager(rp::kScManagerAllAccess, &manager);
-      error != 0 || !manager) {
-    LogHelper::Print(LogInfo, kTag, "OpenSCManager fail(%ld)", error);
+  if (const OsStatus opened = platform.OpenServiceManager(&manager); !opened.ok() || !manager) {
+    LogHelper::Print(LogInfo, kTag, "OpenSCManager fail(%ld)", WindowsErrorCode(opened));
     return;
   }
 
@@ -51,26 +51,25 @@ void RestartServiceWith(restart_platform::Platform& platform) {
 
   // Declared after the manager, so it is closed first on every return.
   std::unique_ptr<rp::Service> service;
-  if (long error = manager->OpenService(name, rp::kServiceQueryStartStop, &service);
-      error != 0 || !service) {
-    LogHelper::Print(LogInfo, kTag, "OpenService %s error:%d", platform::WideToNarrow(name), error);
+  if (const OsStatus opened = manager->OpenService(name, &service); !opened.ok() || !service) {
+    LogHelper::Print(LogInfo, kTag, "OpenService %s error:%d", platform::WideToNarrow(name),
+                     WindowsErrorCode(opened));
     return;
   }
 
   std::uint32_t process_id = 0;
-  if (service->QueryProcessId(&process_id) != 0) {
+  if (!service->QueryProcessId(&process_id).ok()) {
     LogHelper::Print(LogInfo, kTag, " QueryServiceStatusEx failed.");
     return;
   }
 
-  rp::LaunchRequest request;
-  request.verb = L"runas";
-  request.file = L"cmd.exe";
-  request.parameters = BuildRestartParameters(process_id, name);
+  rp::RestartRequest request;
   request.end_process_id = process_id;
   request.service_name = name;
-  if (long error = platform.Launch(request); error != 0) {
-    LogHelper::Print(LogInfo, kTag, " RestartService failed.Error = 0x%x", error);
+  request.command_line = BuildRestartParameters(process_id, name);
+  if (const OsStatus launched = platform.Launch(request); !launched.ok()) {
+    LogHelper::Print(LogInfo, kTag, " RestartService failed.Error = 0x%x",
+                     WindowsErrorCode(launched));
   } else {
     LogHelper::Print(LogInfo, kTag, " RestartService success.");
   }

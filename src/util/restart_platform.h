@@ -1,6 +1,7 @@
-// Service-manager operations that the service restart needs, per build. Raw results only:
-// every call returns 0 or the system's error code for the failure (GetLastError on Windows,
-// an errno value on Linux); restart.cc decides what happens next and logs.
+// Service-manager operations that the service restart needs, per build. Neutral facts only:
+// every call returns the outcome of the system's call (util/os_status.h), never the number one
+// system gives it; restart.cc decides what happens next, and maps an outcome back to the
+// Windows error number where its line prints one.
 
 #ifndef HALVORN_UTIL_RESTART_PLATFORM_H_
 #define HALVORN_UTIL_RESTART_PLATFORM_H_
@@ -9,53 +10,43 @@
 #include <memory>
 #include <string>
 
+#include "util/os_status.h"
+
 namespace halvorn::restart_platform {
 
-inline constexpr std::uint32_t kScManagerAllAccess = 0xF003F;
-// SERVICE_QUERY_STATUS | SERVICE_START | SERVICE_STOP.
-inline constexpr std::uint32_t kServiceQueryStartStop = 0x34;
-inline constexpr std::uint32_t kSeeMaskNoCloseProcess = 0x40;
-inline constexpr int kSwHide = 0;
-
-// What the restart asks the system to run, detached from the caller.
-struct LaunchRequest {
-  std::uint32_t mask = kSeeMaskNoCloseProcess;
-  std::wstring verb;        // "runas": elevated
-  std::wstring file;        // "cmd.exe"
-  std::wstring parameters;  // the command interpreter's "/C ..." line
-  int show = kSwHide;
-  // The facts the parameters were built from, for a system without a command interpreter:
-  // the process to end first (0: none; stop the service instead), then the service to
-  // start again.
+// What the restart means, handed over to be carried out detached from the caller, elevated
+// and without a window: end `end_process_id` by force (0: none; stop the service instead),
+// then start `service_name` again, whatever the first step's outcome.
+struct RestartRequest {
   std::uint32_t end_process_id = 0;
   std::wstring service_name;
+  // The same two steps as the command interpreter's "/C ..." line (restart.h,
+  // BuildRestartParameters), for a system that runs them through one.
+  std::wstring command_line;
 };
 
-// An open service; closed when destroyed.
+// An open service, with the rights to query, start and stop it; closed when destroyed.
 class Service {
  public:
   virtual ~Service() = default;
   // The id of the service's running process, 0 when it has none.
-  virtual long QueryProcessId(std::uint32_t* process_id) = 0;
+  virtual OsStatus QueryProcessId(std::uint32_t* process_id) = 0;
 };
 
-// An open connection to the service manager; closed when destroyed.
+// An open connection to the service manager, with every right; closed when destroyed.
 class ServiceManager {
  public:
   virtual ~ServiceManager() = default;
-  virtual long OpenService(const std::wstring& name,
-                           std::uint32_t access,
-                           std::unique_ptr<Service>* service) = 0;
+  virtual OsStatus OpenService(const std::wstring& name, std::unique_ptr<Service>* service) = 0;
 };
 
 class Platform {
  public:
   virtual ~Platform() = default;
   // The local machine's service manager, active database.
-  virtual long OpenServiceManager(std::uint32_t access,
-                                  std::unique_ptr<ServiceManager>* manager) = 0;
+  virtual OsStatus OpenServiceManager(std::unique_ptr<ServiceManager>* manager) = 0;
   // Starts the request and returns without waiting for it.
-  virtual long Launch(const LaunchRequest& request) = 0;
+  virtual OsStatus Launch(const RestartRequest& request) = 0;
 };
 
 // The running system's service manager.

@@ -132,6 +132,13 @@ class RestartSystemdTest : public testing::SystemdMockTest {
     return units;
   }
 
+  // Manager.LoadUnit answers with the D-Bus error `name`.
+  void RaiseFromLoadUnit(const std::string& name) {
+    const std::string raise = "raise dbus.exceptions.DBusException('no', name='" + name + "')";
+    ASSERT_NO_FATAL_FAILURE(MockCall(kManagerPath, "AddMethod", "sssss", kManager, "LoadUnit", "s",
+                                     "o", raise.c_str()));
+  }
+
   static std::string RestartUnitName() {
     return "TessaryCorvexSVC-restart-" + std::to_string(::getpid()) + ".service";
   }
@@ -190,8 +197,27 @@ TEST_F(RestartSystemdTest, FailuresEndTheRestartAfterTheirLine) {
   const Case cases[] = {
       {"unit not installed",
        [] {},
-       {kProcessing, "T i :   OpenService TessaryCorvexSVC error:2"},  // ENOENT
+       {kProcessing, "T i :   OpenService TessaryCorvexSVC error:2"},  // not found
        {kLoadUnit, kGetLoadState}},
+      {"unit refused by name",
+       [this] {
+         ASSERT_NO_FATAL_FAILURE(RaiseFromLoadUnit("org.freedesktop.DBus.Error.AccessDenied"));
+       },
+       {kProcessing, "T i :   OpenService TessaryCorvexSVC error:5"},  // access denied
+       {kLoadUnit}},
+      {"no such unit by name",
+       [this] {
+         ASSERT_NO_FATAL_FAILURE(RaiseFromLoadUnit("org.freedesktop.systemd1.NoSuchUnit"));
+       },
+       {kProcessing, "T i :   OpenService TessaryCorvexSVC error:2"},  // not found
+       {kLoadUnit}},
+      // An error with no outcome of its own keeps the errno sd-bus gives it (EINVAL).
+      {"unit load fails otherwise",
+       [this] {
+         ASSERT_NO_FATAL_FAILURE(RaiseFromLoadUnit("org.freedesktop.DBus.Error.InvalidArgs"));
+       },
+       {kProcessing, "T i :   OpenService TessaryCorvexSVC error:22"},
+       {kLoadUnit}},
       {"unit without a Service interface",
        [this] { ASSERT_NO_FATAL_FAILURE(MockCall(kManagerPath, "AddMockUnit", "s", kUnit)); },
        {kProcessing, "T i :    QueryServiceStatusEx failed."},
@@ -204,7 +230,8 @@ TEST_F(RestartSystemdTest, FailuresEndTheRestartAfterTheirLine) {
                                           "raise dbus.exceptions.DBusException('no', "
                                           "name='org.freedesktop.DBus.Error.AccessDenied')"));
        },
-       {kProcessing, "T i :    RestartService failed.Error = 0xd"},  // EACCES
+       // Access denied, printed as Windows numbers it (not as EACCES, 0xd).
+       {kProcessing, "T i :    RestartService failed.Error = 0x5"},
        {kLoadUnit, kGetLoadState, kGetMainPid,
         "StartTransientUnit \"" + RestartUnitName() + "\" \"fail\""}},
   };
@@ -228,7 +255,7 @@ TEST_F(RestartSystemdTest, UnreachableBusEndsTheRestartAtTheManager) {
   testing::LogCapture capture;
   CommonUtil::RestartService();
   EXPECT_THAT(capture.Lines(),
-              ElementsAre(kProcessing, "T i :   OpenSCManager fail(2)"));  // ENOENT
+              ElementsAre(kProcessing, "T i :   OpenSCManager fail(2)"));  // not found
   EXPECT_THAT(Calls(), IsEmpty());
 }
 

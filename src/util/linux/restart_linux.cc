@@ -6,7 +6,7 @@
 //   service manager   a connection to the system bus (sd_bus_open_system, which honours
 //                     DBUS_SYSTEM_BUS_ADDRESS)
 //   open service      Manager.LoadUnit; a unit whose LoadState is "not-found" is not
-//                     installed (ENOENT). LoadUnit rather than GetUnit: systemd unloads an
+//                     installed (not found). LoadUnit rather than GetUnit: systemd unloads an
 //                     inactive unit that nothing references, and GetUnit would miss it.
 //   process id        the unit's Service.MainPID (0 when it has no running main process)
 //   launch            Manager.StartTransientUnit of a oneshot service that runs the two
@@ -26,7 +26,10 @@
 // the service dead. A restart job of a unit that is still active first waits for it to
 // stop; of a failed or inactive unit it is a start.
 //
-// Error codes are errno values (sd-bus maps D-Bus errors to them).
+// Outcomes: sd-bus gives a failure as a negative errno, mapping a D-Bus error it knows to one;
+// the error's name, when the reply carried one, is read first, so that a refusal or a missing
+// unit is that outcome whatever errno it was given. An errno with no outcome of its own is kept
+// as it is.
 
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -39,6 +42,7 @@
 #include <vector>
 
 #include "util/linux/sd_bus_handles.h"
+#include "util/os_status.h"
 #include "util/platform.h"
 #include "util/restart_platform.h"
 
@@ -51,22 +55,52 @@ constexpr const char* kUnitSuffix = ".service";
 constexpr const char* kKill = "/bin/kill";
 constexpr const char* kSystemctl = "/bin/systemctl";
 
-// An sd-bus result (negative errno on failure) as this interface's error code; the thread's
-// errno is left equal to it.
-long Status(int r) {
-  const int error = r < 0 ? -r : 0;
-  errno = error;
-  return error;
+OsStatus StatusOfErrno(int error) {
+  switch (error) {
+    case 0:
+      return OsStatus::Ok();
+    case ENOENT:
+      return OsStatus::Of(OsOutcome::kNotFound);
+    case EACCES:
+    case EPERM:
+      return OsStatus::Of(OsOutcome::kAccessDenied);
+    case ENOMEM:
+      return OsStatus::Of(OsOutcome::kOutOfMemory);
+    default:
+      return OsStatus::Other(static_cast<std::uint32_t>(error));
+  }
 }
 
-long OpenSystemBus(ScopedBus* bus) {
+// An sd-bus result (negative errno on failure) as an outcome; `error` is the call's D-Bus error,
+// if it has one.
+OsStatus Status(int r, const sd_bus_error* error = nullptr) {
+  if (r >= 0) {
+    return OsStatus::Ok();
+  }
+  if (error != nullptr && sd_bus_error_is_set(error)) {
+    if (sd_bus_error_has_name(error, SD_BUS_ERROR_ACCESS_DENIED) ||
+        sd_bus_error_has_name(error, SD_BUS_ERROR_AUTH_FAILED) ||
+        sd_bus_error_has_name(error, SD_BUS_ERROR_INTERACTIVE_AUTHORIZATION_REQUIRED)) {
+      return OsStatus::Of(OsOutcome::kAccessDenied);
+    }
+    if (sd_bus_error_has_name(error, "org.freedesktop.systemd1.NoSuchUnit")) {
+      return OsStatus::Of(OsOutcome::kNotFound);
+    }
+    if (sd_bus_error_has_name(error, SD_BUS_ERROR_NO_MEMORY)) {
+      return OsStatus::Of(OsOutcome::kOutOfMemory);
+    }
+  }
+  return StatusOfErrno(-r);
+}
+
+OsStatus OpenSystemBus(ScopedBus* bus) {
   sd_bus* raw = nullptr;
   int r = sd_bus_open_system(&raw);
   if (r < 0) {
     return Status(r);
   }
   bus->reset(raw);
-  return Status(0);
+  return OsStatus::Ok();
 }
 
 std::string UnitName(const std::wstring& service_name) {
@@ -78,7 +112,7 @@ struct Command {
   bool ignore_failure = false;
 };
 
-std::vector<Command> RestartCommands(const LaunchRequest& request) {
+std::vector<Command> RestartCommands(const RestartRequest& request) {
   const std::string unit = UnitName(request.service_name);
   if (request.end_process_id > 0) {
     return {{{kKill, "-9", std::to_string(request.end_process_id)}, true},
@@ -136,16 +170,16 @@ class SystemdService final : public Service {
  public:
   SystemdService(sd_bus* bus, std::string path) : bus_(sd_bus_ref(bus)), path_(std::move(path)) {}
 
-  long QueryProcessId(std::uint32_t* process_id) override {
+  OsStatus QueryProcessId(std::uint32_t* process_id) override {
     ScopedBusError error;
     std::uint32_t pid = 0;
     int r = sd_bus_get_property_trivial(bus_.get(), kDestination, path_.c_str(), kServiceInterface,
                                         "MainPID", error.get(), 'u', &pid);
     if (r < 0) {
-      return Status(r);
+      return Status(r, error.get());
     }
     *process_id = pid;
-    return Status(0);
+    return OsStatus::Ok();
   }
 
  private:
@@ -157,16 +191,15 @@ class SystemdManager final : public ServiceManager {
  public:
   explicit SystemdManager(ScopedBus bus) : bus_(std::move(bus)) {}
 
-  long OpenService(const std::wstring& name,
-                   std::uint32_t /*access: systemd checks each call itself*/,
-                   std::unique_ptr<Service>* service) override {
+  // No rights are asked for up front: systemd checks each call itself.
+  OsStatus OpenService(const std::wstring& name, std::unique_ptr<Service>* service) override {
     const std::string unit = UnitName(name);
     ScopedBusError error;
     sd_bus_message* raw_reply = nullptr;
     int r = sd_bus_call_method(bus_.get(), kDestination, kManagerPath, kManagerInterface,
                                "LoadUnit", error.get(), &raw_reply, "s", unit.c_str());
     if (r < 0) {
-      return Status(r);
+      return Status(r, error.get());
     }
     ScopedMessage reply(raw_reply);
     const char* path = nullptr;
@@ -179,15 +212,15 @@ class SystemdManager final : public ServiceManager {
     r = sd_bus_get_property_string(bus_.get(), kDestination, unit_path.c_str(), kUnitInterface,
                                    "LoadState", error.get(), &load_state);
     if (r < 0) {
-      return Status(r);
+      return Status(r, error.get());
     }
     const bool not_found = std::strcmp(load_state, "not-found") == 0;
     std::free(load_state);
     if (not_found) {
-      return Status(-ENOENT);
+      return OsStatus::Of(OsOutcome::kNotFound);
     }
     *service = std::make_unique<SystemdService>(bus_.get(), unit_path);
-    return Status(0);
+    return OsStatus::Ok();
   }
 
  private:
@@ -196,20 +229,21 @@ class SystemdManager final : public ServiceManager {
 
 class SystemdPlatform final : public Platform {
  public:
-  long OpenServiceManager(std::uint32_t /*access*/,
-                          std::unique_ptr<ServiceManager>* manager) override {
+  OsStatus OpenServiceManager(std::unique_ptr<ServiceManager>* manager) override {
     ScopedBus bus;
-    if (long error = OpenSystemBus(&bus); error != 0) {
-      return error;
+    if (const OsStatus opened = OpenSystemBus(&bus); !opened.ok()) {
+      return opened;
     }
     *manager = std::make_unique<SystemdManager>(std::move(bus));
-    return Status(0);
+    return OsStatus::Ok();
   }
 
-  long Launch(const LaunchRequest& request) override {
+  // Carries out the request's facts; its command line is the command interpreter's, which
+  // this system does not have.
+  OsStatus Launch(const RestartRequest& request) override {
     ScopedBus bus;
-    if (long error = OpenSystemBus(&bus); error != 0) {
-      return error;
+    if (const OsStatus opened = OpenSystemBus(&bus); !opened.ok()) {
+      return opened;
     }
     const std::string unit = UnitName(request.service_name);
     // Named after the calling process, so that a restart unit of an earlier instance that is
@@ -254,7 +288,7 @@ class SystemdPlatform final : public Platform {
     sd_bus_message* raw_reply = nullptr;
     r = sd_bus_call(bus.get(), call.get(), 0, error.get(), &raw_reply);
     ScopedMessage reply(raw_reply);
-    return Status(r);
+    return Status(r, error.get());
   }
 };
 
