@@ -34,6 +34,7 @@
 
 #include "device/device_platform.h"
 #include "device/linux/device_ids.h"
+#include "util/linux/os_status_linux.h"
 #include "util/linux/udev_handles.h"
 #include "util/platform.h"
 #include "util/printf_format.h"
@@ -242,29 +243,13 @@ class LinuxDeviceList : public DeviceList {
   const DeviceEntry* selected_ = nullptr;
 };
 
-// An errno value as the neutral status; one with no outcome of its own keeps its number.
-OsStatus StatusOfErrno(int error) {
-  switch (error) {
-    case 0:
-    case ENOMEM:
-      return OsStatus::Of(OsOutcome::kOutOfMemory);
-    case ENOENT:
-      return OsStatus::Of(OsOutcome::kNotFound);
-    case EACCES:
-    case EPERM:
-      return OsStatus::Of(OsOutcome::kAccessDenied);
-    default:
-      return OsStatus::Other(static_cast<std::uint32_t>(error));
-  }
-}
-
 // Devices of `subsystems`, in the order udev lists them (by sysfs path). A context or
 // enumeration that cannot be made is out of memory unless errno says otherwise.
 template <class Visit>
 OsStatus ForEachDevice(std::initializer_list<const char*> subsystems, Visit visit) {
   ScopedUdev udev(udev_new());
   if (!udev) {
-    return StatusOfErrno(errno);
+    return errno != 0 ? StatusOfErrno(errno) : OsStatus::Of(OsOutcome::kOutOfMemory);
   }
   ScopedUdevEnumerate enumerate(udev_enumerate_new(udev.get()));
   if (!enumerate) {

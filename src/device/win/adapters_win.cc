@@ -7,6 +7,7 @@
 // clang-format on
 
 #include "device/win/adapters_win.h"
+#include "util/win/os_status_win.h"
 
 namespace halvorn::device_win {
 
@@ -24,15 +25,8 @@ OsStatus ListAdapters(std::uint32_t family,
   auto* first = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
   const ULONG rc =
       ::GetAdaptersAddresses(family, flags, nullptr, size != 0 ? first : nullptr, &size);
-  switch (rc) {
-    case ERROR_SUCCESS:
-      break;
-    case ERROR_BUFFER_OVERFLOW:
-      return OsStatus::Of(OsOutcome::kDoesNotFit);
-    case ERROR_NOT_ENOUGH_MEMORY:
-      return OsStatus::Of(OsOutcome::kOutOfMemory);
-    default:
-      return OsStatus::Other(rc);
+  if (rc != ERROR_SUCCESS) {
+    return StatusOfWindowsError(rc);
   }
   adapters->clear();
   for (const IP_ADAPTER_ADDRESSES* a = size != 0 ? first : nullptr; a != nullptr; a = a->Next) {

@@ -41,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include "util/linux/os_status_linux.h"
 #include "util/linux/sd_bus_handles.h"
 #include "util/os_status.h"
 #include "util/platform.h"
@@ -54,22 +55,6 @@ using namespace systemd1;  // the names of systemd's interface
 constexpr const char* kUnitSuffix = ".service";
 constexpr const char* kKill = "/bin/kill";
 constexpr const char* kSystemctl = "/bin/systemctl";
-
-OsStatus StatusOfErrno(int error) {
-  switch (error) {
-    case 0:
-      return OsStatus::Ok();
-    case ENOENT:
-      return OsStatus::Of(OsOutcome::kNotFound);
-    case EACCES:
-    case EPERM:
-      return OsStatus::Of(OsOutcome::kAccessDenied);
-    case ENOMEM:
-      return OsStatus::Of(OsOutcome::kOutOfMemory);
-    default:
-      return OsStatus::Other(static_cast<std::uint32_t>(error));
-  }
-}
 
 // An sd-bus result (negative errno on failure) as an outcome; `error` is the call's D-Bus error,
 // if it has one.

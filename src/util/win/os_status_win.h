@@ -22,6 +22,7 @@ inline OsStatus StatusOfWindowsError(std::uint32_t error) {
       return OsStatus::Of(OsOutcome::kNotFound);
     case ERROR_NO_MORE_ITEMS:
       return OsStatus::Of(OsOutcome::kNoMoreItems);
+    case ERROR_BUFFER_OVERFLOW:
     case ERROR_INSUFFICIENT_BUFFER:
     case ERROR_MORE_DATA:
       return OsStatus::Of(OsOutcome::kDoesNotFit);
